@@ -1,0 +1,12 @@
+// Standard output: every message of the program goes here.
+#pragma once
+
+// Writes text and then a newline.
+void WriteLine(const char* text);
+
+// Writes formatted text; adds nothing.
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes out whatever is buffered, so output keeps its order when a tool
+// writes to the same file or pipe.
+void FlushOutput();

@@ -1,0 +1,36 @@
+// Plain files: open, read, write, close, delete.
+//
+// Names are the driver's own text. Where the platform's file system tells
+// case apart, a name that does not exist as written is matched without regard
+// to ASCII case, one component at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+// The line end of text files written on this platform.
+extern const char kLineEnd[];
+
+// Opens an existing file for reading; kNoFile on failure.
+FileHandle OpenForReading(const char* name);
+
+// Creates or truncates a file under exactly this name; kNoFile on failure.
+FileHandle CreateForWriting(const char* name);
+
+// Returns the number of bytes read, 0 at the end, -1 on error.
+long ReadBlock(FileHandle file, char* buf, size_t size);
+
+// Writes all of buf. Returns 0, or -1 on error.
+int WriteBlock(FileHandle file, const char* buf, size_t size);
+
+// Returns 0, or -1 when the system reports an error at the close.
+int CloseFile(FileHandle file);
+
+// Deletes a file. Returns 0, or -1 when it was not deleted.
+int RemoveFile(const char* name);
+
+// Deletes a file under exactly this name. Returns 0, or -1.
+int RemoveExactFile(const char* name);

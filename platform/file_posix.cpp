@@ -1,0 +1,74 @@
+// Plain files on POSIX.
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "file.h"
+#include "name_lookup_posix.h"
+
+const char kLineEnd[] = "\n";
+
+namespace {
+
+bool Missing(int error) { return error == ENOENT || error == ENOTDIR; }
+
+}  // namespace
+
+FileHandle OpenForReading(const char* name) {
+    char path[kSystemNameSize];
+    if (SystemName(name, path, sizeof path) != 0) return kNoFile;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && Missing(errno)) {
+        char matched[kSystemNameSize];
+        if (MatchCase(path, matched, sizeof matched) == 0) fd = open(matched, O_RDONLY | O_CLOEXEC);
+    }
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle CreateForWriting(const char* name) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? kNoFile : fd;
+}
+
+long ReadBlock(FileHandle file, char* buf, size_t size) {
+    for (;;) {
+        ssize_t n = read(static_cast<int>(file), buf, size);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno != EINTR) return -1;
+    }
+}
+
+int WriteBlock(FileHandle file, const char* buf, size_t size) {
+    while (size > 0) {
+        ssize_t n = write(static_cast<int>(file), buf, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        buf += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int CloseFile(FileHandle file) {
+    if (file == kNoFile) return 0;
+    return close(static_cast<int>(file)) == 0 ? 0 : -1;
+}
+
+int RemoveFile(const char* name) {
+    char path[kSystemNameSize];
+    if (SystemName(name, path, sizeof path) != 0) return -1;
+    int r = unlink(path);
+    if (r != 0 && Missing(errno)) {
+        char matched[kSystemNameSize];
+        if (MatchCase(path, matched, sizeof matched) == 0) r = unlink(matched);
+    }
+    if (r != 0) return -1;
+    ForgetListings();
+    return 0;
+}
+
+int RemoveExactFile(const char* name) {
+    if (unlink(name) != 0) return -1;
+    ForgetListings();
+    return 0;
+}

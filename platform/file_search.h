@@ -1,0 +1,24 @@
+// Searching for a file and reading its stamp.
+#pragma once
+
+#include <cstdint>
+
+#include "file_stamp.h"
+
+// One record serves all searches. The stamp and name stay readable after the
+// search is closed.
+struct SearchRecord {
+    intptr_t handle;       // the system's search, or -1 when none is open
+    unsigned filter;       // attribute filter of the search
+    unsigned char attrib;  // attribute byte of the found entry
+    FileStamp stamp;
+    char name[256];        // found entry's name, cut to 255 characters
+};
+
+// Searches for a file (never a plain directory) with the attribute filter 0.
+// Returns 0 with the stamp in rec, or -1 when none is found; rec then holds
+// no open search.
+int FindFile(const char* name, unsigned filter, SearchRecord* rec);
+
+// Releases the search, if one is open. Returns 0, or -1.
+int CloseSearch(SearchRecord* rec);

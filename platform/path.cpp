@@ -1,0 +1,133 @@
+// Splitting and joining path names. Pure text work, the same everywhere.
+#include "path.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A lead byte of a double-byte character, for every double-byte code page.
+bool IsLeadByte(char c, bool double_byte) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return double_byte && ((u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC));
+}
+
+// Length of the character at p: two for a lead byte followed by another byte.
+size_t CharLength(const char* p, bool double_byte) {
+    return IsLeadByte(*p, double_byte) && p[1] != '\0' ? 2 : 1;
+}
+
+void CopyPart(char* out, const char* begin, const char* end) {
+    size_t n = static_cast<size_t>(end - begin);
+    if (n > 255) n = 255;
+    memcpy(out, begin, n);
+    out[n] = '\0';
+}
+
+// Appends to out[*len] unless it would overflow; remembers the overflow.
+struct Joined {
+    char* out;
+    size_t cap;
+    size_t len;
+    bool overflow;
+};
+
+void Put(Joined* j, char c) {
+    if (j->len + 1 >= j->cap) {
+        j->overflow = true;
+        return;
+    }
+    j->out[j->len++] = c;
+}
+
+void PutText(Joined* j, const char* text, char separator, bool double_byte) {
+    for (const char* p = text; *p;) {
+        size_t n = CharLength(p, double_byte);
+        if (n == 1 && IsSeparator(*p) && separator) {
+            Put(j, separator);
+        } else {
+            for (size_t i = 0; i < n; i++) Put(j, p[i]);
+        }
+        p += n;
+    }
+}
+
+char FirstSeparator(const char* text, bool double_byte) {
+    for (const char* p = text; *p; p += CharLength(p, double_byte)) {
+        if (!IsLeadByte(*p, double_byte) && IsSeparator(*p)) return *p;
+    }
+    return '\0';
+}
+
+}  // namespace
+
+void SplitPath(const char* path, PathParts* parts, bool double_byte) {
+    const char* start = path;
+    parts->drive[0] = '\0';
+    if (path[0] != '\0' && path[1] == ':') {
+        parts->drive[0] = path[0];
+        parts->drive[1] = ':';
+        parts->drive[2] = '\0';
+        start = path + 2;
+    }
+    const char* after_separator = start;
+    const char* dot = nullptr;
+    const char* p = start;
+    while (*p) {
+        size_t n = CharLength(p, double_byte);
+        if (n == 1 && IsSeparator(*p)) {
+            after_separator = p + 1;
+            dot = nullptr;
+        } else if (n == 1 && *p == '.') {
+            dot = p;
+        }
+        p += n;
+    }
+    const char* end = p;
+    const char* base_end = dot ? dot : end;
+    CopyPart(parts->dir, start, after_separator);
+    CopyPart(parts->base, after_separator, base_end);
+    CopyPart(parts->ext, base_end, end);
+}
+
+int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
+             const char* base, const char* ext, bool double_byte) {
+    Joined j = {out, cap, 0, cap == 0};
+    if (drive && drive[0]) {
+        Put(&j, drive[0]);
+        Put(&j, ':');
+    }
+    char separator = '\\';
+    if (dir && dir[0]) {
+        char first = FirstSeparator(dir, double_byte);
+        if (first) separator = first;
+        PutText(&j, dir, separator, double_byte);
+        // A directory ending in the second byte of a double-byte character
+        // does not end in a separator, so the check looks at what was put.
+        bool ends_in_separator = false;
+        if (!j.overflow && j.len > 0 && out[j.len - 1] == separator) {
+            const char* last = dir;
+            for (const char* p = dir; *p; p += CharLength(p, double_byte)) last = p;
+            ends_in_separator = CharLength(last, double_byte) == 1;
+        }
+        if (!ends_in_separator) Put(&j, separator);
+    }
+    if (base && base[0]) {
+        const char* b = base;
+        bool ends_in_separator = j.len > 0 && !j.overflow && out[j.len - 1] == separator &&
+                                 dir && dir[0];
+        if (ends_in_separator && IsSeparator(b[0])) b++;
+        PutText(&j, b, separator, double_byte);
+    }
+    if (ext && ext[0]) {
+        if (ext[0] != '.') Put(&j, '.');
+        for (const char* p = ext; *p; p++) Put(&j, *p);
+    }
+    if (j.overflow) {
+        if (cap > 0) out[0] = '\0';
+        return -1;
+    }
+    out[j.len] = '\0';
+    return 0;
+}

@@ -1,0 +1,31 @@
+// Path names: splitting into parts, joining parts, absolute form.
+#pragma once
+
+#include <cstddef>
+
+// Every part is cut to 255 characters and always terminated.
+struct PathParts {
+    char drive[3];
+    char dir[256];
+    char base[256];
+    char ext[256];
+};
+
+// Splits a name into drive, directory, base name and extension. Both "\" and
+// "/" separate components. With double_byte set, the bytes 0x81-0x9F and
+// 0xE0-0xFC lead a two-byte character whose second byte is never taken for a
+// separator or a dot.
+void SplitPath(const char* path, PathParts* parts, bool double_byte);
+
+// Joins parts (each may be empty or null) into out, which holds cap bytes.
+// Returns 0, or -1 when the whole result does not fit; out is then "".
+int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
+             const char* base, const char* ext, bool double_byte);
+
+// The absolute form of a name, into out of cap bytes: "" is the current
+// directory, "con" in any case stays "con". Returns 0, or -1 when the name
+// cannot be made absolute or the result does not fit (out is then "").
+int FullPath(char* out, size_t cap, const char* name);
+
+// Whether names are to be scanned with the double-byte rule.
+bool DoubleByteCodePage();

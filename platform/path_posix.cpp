@@ -1,0 +1,87 @@
+// Absolute names on POSIX, made by text from the current directory.
+#include <unistd.h>
+
+#include <cstring>
+
+#include "path.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsCon(const char* name) {
+    return strlen(name) == 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
+           (name[2] | 0x20) == 'n';
+}
+
+// The current directory does not change during a run: ask for it once.
+const char* CurrentDirectory() {
+    static char cwd[4096];
+    static bool known = false;
+    if (!known) {
+        if (!getcwd(cwd, sizeof cwd)) return nullptr;
+        known = true;
+    }
+    return cwd;
+}
+
+bool Put(char* out, size_t cap, size_t* len, const char* text, size_t n) {
+    if (*len + n + 1 > cap) return false;
+    memcpy(out + *len, text, n);
+    *len += n;
+    out[*len] = '\0';
+    return true;
+}
+
+// Appends the components of text to the absolute name in out, resolving "."
+// and ".." by text; out always starts with "/".
+bool AddComponents(char* out, size_t cap, size_t* len, const char* text) {
+    const char* p = text;
+    while (*p) {
+        while (IsSeparator(*p)) p++;
+        const char* start = p;
+        while (*p && !IsSeparator(*p)) p++;
+        size_t n = static_cast<size_t>(p - start);
+        if (n == 0 || (n == 1 && start[0] == '.')) continue;
+        if (n == 2 && start[0] == '.' && start[1] == '.') {
+            while (*len > 1 && out[*len - 1] != '/') (*len)--;
+            if (*len > 1) (*len)--;
+            out[*len] = '\0';
+            continue;
+        }
+        if (out[*len - 1] != '/' && !Put(out, cap, len, "/", 1)) return false;
+        if (!Put(out, cap, len, start, n)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int FullPath(char* out, size_t cap, const char* name) {
+    if (cap == 0) return -1;
+    out[0] = '\0';
+    if (IsCon(name)) {
+        if (cap < 4) return -1;
+        memcpy(out, "con", 4);
+        return 0;
+    }
+    size_t len = 0;
+    if (!Put(out, cap, &len, "/", 1)) return -1;
+    bool ok = true;
+    if (!IsSeparator(name[0])) {
+        const char* cwd = CurrentDirectory();
+        ok = cwd && AddComponents(out, cap, &len, cwd);
+    }
+    ok = ok && AddComponents(out, cap, &len, name);
+    size_t n = strlen(name);
+    if (ok && n > 0 && IsSeparator(name[n - 1]) && out[len - 1] != '/') {
+        ok = Put(out, cap, &len, "/", 1);
+    }
+    if (!ok) {
+        out[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+bool DoubleByteCodePage() { return false; }

@@ -1,0 +1,97 @@
+// Text-mode reading and buffered writing over plain files.
+#include "text_file.h"
+
+#include <cstring>
+
+void StartReader(TextReader* reader, FileHandle file) {
+    reader->file = file;
+    reader->pos = 0;
+    reader->len = 0;
+    reader->ended = false;
+}
+
+namespace {
+
+// Refills the block. Returns 1 when bytes are there, 0 at the end, -1 on error.
+int Refill(TextReader* reader) {
+    if (reader->ended) return 0;
+    long n = ReadBlock(reader->file, reader->block, sizeof reader->block);
+    if (n < 0) return -1;
+    reader->pos = 0;
+    reader->len = static_cast<size_t>(n);
+    if (n == 0) {
+        reader->ended = true;
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+LineRead ReadLine(TextReader* reader, char* line, size_t cap) {
+    size_t got = 0;
+    while (got + 1 < cap) {
+        if (reader->pos == reader->len) {
+            int r = Refill(reader);
+            if (r < 0) return LineRead::kError;
+            if (r == 0) break;
+        }
+        char c = reader->block[reader->pos++];
+        if (c == '\r') continue;
+        if (c == '\x1a') {
+            reader->ended = true;
+            reader->pos = reader->len;
+            break;
+        }
+        line[got++] = c;
+        if (c == '\n') break;
+    }
+    if (got == 0) return LineRead::kEnd;
+    line[got] = '\0';
+    return LineRead::kLine;
+}
+
+void StartWriter(TextWriter* writer, FileHandle file) {
+    writer->file = file;
+    writer->len = 0;
+    writer->failed = false;
+}
+
+namespace {
+
+void Flush(TextWriter* writer) {
+    if (writer->len > 0 && !writer->failed &&
+        WriteBlock(writer->file, writer->block, writer->len) != 0) {
+        writer->failed = true;
+    }
+    writer->len = 0;
+}
+
+void Append(TextWriter* writer, const char* text) {
+    size_t n = strlen(text);
+    while (n > 0) {
+        if (writer->len == sizeof writer->block) Flush(writer);
+        size_t room = sizeof writer->block - writer->len;
+        size_t take = n < room ? n : room;
+        memcpy(writer->block + writer->len, text, take);
+        writer->len += take;
+        text += take;
+        n -= take;
+    }
+}
+
+}  // namespace
+
+int WriteTextLine(TextWriter* writer, const char* text, const char* more) {
+    Append(writer, text);
+    if (more) Append(writer, more);
+    Append(writer, kLineEnd);
+    return writer->failed ? -1 : 0;
+}
+
+int CloseWriter(TextWriter* writer) {
+    Flush(writer);
+    if (CloseFile(writer->file) != 0) writer->failed = true;
+    writer->file = kNoFile;
+    return writer->failed ? -1 : 0;
+}
