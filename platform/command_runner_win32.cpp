@@ -1,0 +1,38 @@
+// Running a command through the command interpreter on Windows: the program
+// named by ComSpec, else CMD.EXE, with "/c" and the command text unchanged.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "command_runner.h"
+
+int RunCommand(const char* command) {
+    char comspec[MAX_PATH + 1];
+    // The environment's names are matched without regard to case.
+    DWORD n = GetEnvironmentVariableA("ComSpec", comspec, sizeof comspec);
+    const char* shell = n > 0 && n < sizeof comspec ? comspec : "CMD.EXE";
+    size_t length = strlen(shell) + 4 + strlen(command) + 1;
+    char* line = static_cast<char*>(malloc(length));
+    if (!line) return -1;
+    strcpy(line, shell);
+    strcat(line, " /c ");
+    strcat(line, command);
+
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &si, &pi);
+    free(line);
+    if (!started) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(pi.hProcess, &code)) {
+        code = static_cast<DWORD>(-1);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}

@@ -1,0 +1,62 @@
+// File search on Windows: the system's directory search with the attribute
+// filter of a normal search, and the stamp in local DOS words.
+#include <windows.h>
+
+#include <cstring>
+
+#include "file_search.h"
+
+namespace {
+
+// The normal search accepts an entry that has any attribute besides
+// directory and volume label; no attribute at all counts as normal.
+bool Accepted(DWORD attributes) {
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    return (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x08)) != 0;
+}
+
+void Stamp(const FILETIME& written, FileStamp* stamp) {
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    SYSTEMTIME st;
+    if (FileTimeToLocalFileTime(&written, &local) && FileTimeToDosDateTime(&local, &date, &time)) {
+        stamp->date = date;
+        stamp->time = time;
+        return;
+    }
+    // Outside what the DOS words hold: the first or the last stamp.
+    int year = FileTimeToSystemTime(&local, &st) ? st.wYear : 9999;
+    DosStamp(LocalTime{year, 1, 1, 0, 0, 0}, &stamp->date, &stamp->time);
+}
+
+}  // namespace
+
+int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
+    rec->filter = filter;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(name, &data);
+    rec->handle = -1;
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    while (!Accepted(data.dwFileAttributes)) {
+        if (!FindNextFileA(h, &data)) {
+            FindClose(h);
+            return -1;
+        }
+    }
+    Stamp(data.ftLastWriteTime, &rec->stamp);
+    rec->stamp.size = data.nFileSizeLow;
+    rec->attrib = static_cast<unsigned char>(data.dwFileAttributes & 0xFF);
+    size_t n = strnlen(data.cFileName, 255);
+    memcpy(rec->name, data.cFileName, n);
+    rec->name[n] = '\0';
+    rec->handle = reinterpret_cast<intptr_t>(h);
+    return 0;
+}
+
+int CloseSearch(SearchRecord* rec) {
+    if (rec->handle == -1) return 0;
+    BOOL ok = FindClose(reinterpret_cast<HANDLE>(rec->handle));
+    rec->handle = -1;
+    return ok ? 0 : -1;
+}

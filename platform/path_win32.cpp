@@ -1,0 +1,39 @@
+// Absolute names and the code page on Windows.
+#include <windows.h>
+
+#include <cstring>
+
+#include "path.h"
+
+namespace {
+
+bool IsCon(const char* name) {
+    return strlen(name) == 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
+           (name[2] | 0x20) == 'n';
+}
+
+}  // namespace
+
+int FullPath(char* out, size_t cap, const char* name) {
+    if (cap == 0) return -1;
+    out[0] = '\0';
+    if (IsCon(name)) {
+        if (cap < 4) return -1;
+        memcpy(out, "con", 4);
+        return 0;
+    }
+    DWORD size = cap > MAXDWORD ? MAXDWORD : static_cast<DWORD>(cap);
+    // The system cannot make "" absolute; it means the current directory.
+    DWORD n = name[0] == '\0' ? GetCurrentDirectoryA(size, out)
+                              : GetFullPathNameA(name, size, out, nullptr);
+    if (n == 0 || n >= size) {
+        out[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+bool DoubleByteCodePage() {
+    CPINFO info;
+    return GetCPInfo(CP_OEMCP, &info) && info.LeadByte[0] != 0;
+}
