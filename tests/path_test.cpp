@@ -47,13 +47,13 @@ TEST(SplitPath, Table) {
 }
 
 TEST(SplitPath, PartsAreCutAt255) {
-    std::string longdir(300, 'D');
-    std::string path = longdir + "\\" + std::string(300, 'B') + "." + std::string(300, 'E');
+    std::string path(300, 'D');
+    path.append("\\").append(300, 'B').append(".").append(300, 'E');
     PathParts p;
     SplitPath(path.c_str(), &p, false);
     EXPECT_EQ(std::string(p.dir), std::string(255, 'D'));
     EXPECT_EQ(std::string(p.base), std::string(255, 'B'));
-    EXPECT_EQ(std::string(p.ext), "." + std::string(254, 'E'));
+    EXPECT_EQ(std::string(p.ext), std::string(".").append(254, 'E'));
 }
 
 TEST(SplitPath, DoubleByteTrailIsNotASeparatorOrDot) {

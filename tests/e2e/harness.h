@@ -1,0 +1,88 @@
+// Runs the zorbex binary in a fresh directory with the stand-in tools first
+// on PATH, and gives the tests small functions for files, times and results.
+//
+// Everything that names what runs can be set from the environment, so the
+// same cases can drive another build of the program:
+//   ZORBEX_E2E_BINARY   the program (default: the one built here)
+//   ZORBEX_E2E_TOOLS    the directory holding the stand-in tools
+//   ZORBEX_E2E_RUNNER   words put before the program, e.g. "wine"
+//   ZORBEX_E2E_WINDOWS  1 when the program is a Windows build (CR LF line
+//                       ends, drive-letter paths); default: the program's
+//                       name ends in ".exe"
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zorbex_e2e {
+
+inline const std::string kBanner = "ZORBEX v1.02 - by Drasqel\n\n";
+inline const std::string kUsage =
+    "Usage: ZORBEX <configfile>[.ZBX]\n\nRead ZORBEX.DOC for more information.\n";
+inline const std::string kNothingToDo = "No modules need recompiling.\n";
+inline const std::string kRelinking = "\nRelinking...\n";
+inline const std::string kBadCompile = "\nCompiler/assembler returned bad status.\n";
+inline const std::string kBadLink = "\nLinker returned bad status.\n";
+inline const std::string kDirectiveFile = "~ZORBEX~.LNK";
+
+// Times used where only "older" and "newer" matter.
+constexpr const char kOld[] = "2020-03-01 10:00:00";
+constexpr const char kNew[] = "2020-03-02 10:00:00";
+
+struct RunResult {
+    int code;         // exit code; -1 when the run had to be stopped
+    std::string out;  // standard output, byte for byte
+    std::string err;  // standard error
+};
+
+bool WindowsBuild();
+
+// The expected standard output: the banner, then text; line ends as the
+// program under test writes them.
+std::string Out(const std::string& text);
+
+// "\nDone. Created <name> (<size> bytes)\n"
+std::string Done(const std::string& exe, long size = 4321);
+
+// Lines joined, each ended by the directive file's line end.
+std::string DirectiveText(const std::vector<std::string>& lines);
+
+class E2e : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the program in the test directory (or in subdir of it).
+    RunResult Run(const std::vector<std::string>& args = {},
+                  const std::string& subdir = "");
+
+    // Names are relative to the test directory; parents are created.
+    void Write(const std::string& name, const std::string& bytes);
+    void WriteAt(const std::string& name, const std::string& stamp);
+    void MakeDir(const std::string& name);
+    // stamp: "YYYY-MM-DD hh:mm:ss", UTC (the program runs with TZ=UTC0).
+    void SetTime(const std::string& name, const std::string& stamp);
+    long long ModifiedTime(const std::string& name);
+    std::string Read(const std::string& name);
+    bool Exists(const std::string& name);  // does not follow a symbolic link
+    // Sorted entry names; directories end in "/".
+    std::vector<std::string> List(const std::string& subdir = "");
+    void ExpectFiles(std::vector<std::string> expected,
+                     const std::string& subdir = "");
+    // The lines of STANDIN.LOG without their line ends.
+    std::vector<std::string> LogLines(const std::string& subdir = "");
+    // The tools' control file, one instruction a line.
+    void Control(const std::vector<std::string>& lines);
+    // Writes ZORBEX.ZBX.
+    void Project(const std::string& text);
+
+    // The name as the program prints it after making it absolute and
+    // upper-casing it.
+    std::string AbsoluteName(const std::string& relative) const;
+
+    std::string dir_;
+};
+
+}  // namespace zorbex_e2e
