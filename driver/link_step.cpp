@@ -5,6 +5,7 @@
 #include "command_runner.h"
 #include "console.h"
 #include "file.h"
+#include "interrupt.h"
 #include "zorbex.h"
 
 namespace {
@@ -33,6 +34,10 @@ int FinishAndLink(Run* run) {
         return FailRun(run);
     }
     CloseProject(run);
+    if (Interrupted()) {
+        FailInterrupted(nullptr);
+        return FailRun(run);
+    }
 
     if (!s->no_link) {
         if (!s->rebuilt) {
@@ -49,6 +54,10 @@ int FinishAndLink(Run* run) {
                      kDirectiveFileName);
             FlushOutput();
             RunCommand(run->command);
+            if (Interrupted()) {
+                FailInterrupted(s->exe_name);
+                return FailRun(run);
+            }
             if (!ExecutableFound(run)) {
                 WriteLine("\nLinker returned bad status.");
                 RemoveExactFile(kDirectiveFileName);

@@ -4,6 +4,8 @@
 
 #include "args.h"
 #include "console.h"
+#include "file.h"
+#include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
 
@@ -85,6 +87,12 @@ void CloseProject(Run* run) {
     run->project_open = false;
 }
 
+bool FailInterrupted(const char* output) {
+    if (output) RemoveFile(output);
+    WriteLine("\nInterrupted.");
+    return false;
+}
+
 int FailRun(Run* run) {
     if (run->directives_open) CloseWriter(&run->directives);
     run->directives_open = false;
@@ -95,6 +103,7 @@ int FailRun(Run* run) {
 
 int main(int argc, char** argv) {
     if (ProgramArguments(&argc, &argv) != 0) return kFailure;
+    CatchInterrupts();
     // The run's buffers are large; keep them off the stack.
     static Run run;
     int code = RunZorbex(&run, argc, argv);

@@ -4,6 +4,7 @@
 
 #include "command_runner.h"
 #include "console.h"
+#include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
 
@@ -118,6 +119,7 @@ bool BuildModule(Run* run, const char* line) {
     RemoveFile(object);
     FlushOutput();
     RunCommand(run->command);
+    if (Interrupted()) return FailInterrupted(object);
     if (!Found(run, object)) {
         WriteLine("\nCompiler/assembler returned bad status.");
         return false;

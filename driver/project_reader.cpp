@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
 
@@ -83,6 +84,7 @@ bool FailWrite(Run*) {
 bool ReadProject(Run* run) {
     for (;;) {
         LineRead r = ReadLine(&run->project, run->line, sizeof run->line);
+        if (Interrupted()) return FailInterrupted(nullptr);
         if (r == LineRead::kEnd) return true;
         if (r == LineRead::kError) {
             Print("Error: can't read %s\n", run->project_name);

@@ -60,6 +60,11 @@ bool BuildModule(Run* run, const char* line);
 bool WriteDirective(Run* run, const char* text, const char* more);
 bool FailWrite(Run* run);
 
+// After an interrupt: deletes the output the interrupted tool was making
+// (when output is not null), since a partial file newer than its source would
+// pass as up to date, and writes the message.
+bool FailInterrupted(const char* output);
+
 // Finishes the directive file and links. Returns the exit code.
 int FinishAndLink(Run* run);
 

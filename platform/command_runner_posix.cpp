@@ -1,9 +1,12 @@
 // Running a command through /bin/sh on POSIX.
 #include <errno.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include "command_runner.h"
+#include "interrupt.h"
+#include "interrupt_posix.h"
 #include "name_lookup_posix.h"
 
 extern char** environ;
@@ -12,16 +15,29 @@ int RunCommand(const char* command) {
     char sh[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
+    if (Interrupted()) return -1;
+    // The tool gets a process group of its own, so that an interrupt can be
+    // passed on to the shell and to everything it started.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid;
-    int spawned = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
+    int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     // Whatever the command did, it may have changed any directory.
     ForgetListings();
     if (spawned != 0) return -1;
+    SetRunningTool(pid);
+    // An interrupt that came while the tool was being started did not reach it.
+    if (Interrupted()) kill(-pid, SIGTERM);
     int status;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+    int waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    SetRunningTool(0);
     ForgetListings();
+    if (waited < 0) return -1;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;

@@ -1,0 +1,41 @@
+// Interrupts on POSIX: SIGINT, SIGTERM and SIGHUP are noted and passed on to
+// the running tool's process group. The tool has a group of its own because
+// the shell that starts it does not pass signals on, and a signal to the
+// driver's group could reach whoever started the driver.
+#include <signal.h>
+
+#include <initializer_list>
+
+#include "interrupt.h"
+#include "interrupt_posix.h"
+
+namespace {
+
+volatile sig_atomic_t caught = 0;
+volatile sig_atomic_t running_tool = 0;
+
+void Note(int signo) {
+    caught = signo;
+    pid_t tool = static_cast<pid_t>(running_tool);
+    if (tool > 0) kill(-tool, signo);
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+    struct sigaction action = {};
+    action.sa_handler = Note;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking read or wait returns, so the run can stop.
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old;
+        // A signal ignored by whoever started the driver stays ignored, as
+        // for a job run in the background.
+        if (sigaction(signo, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(signo, &action, nullptr);
+    }
+}
+
+bool Interrupted() { return caught != 0; }
+
+void SetRunningTool(pid_t pid) { running_tool = static_cast<sig_atomic_t>(pid); }
