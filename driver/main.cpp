@@ -35,7 +35,8 @@ bool SettleProjectName(Run* run, const char* arg) {
     bool add_extension = parts.ext[0] == '\0';
     size_t needed = strlen(full) + (add_extension ? 4 : 0);
     if (needed >= kNameSize) {
-        if (add_extension) strcat(full, ".ZBX");
+        // FullPath left room for the extension.
+        if (add_extension) memcpy(full + strlen(full), ".ZBX", 5);
         Print("Error: can't read %s\n", full);
         return false;
     }

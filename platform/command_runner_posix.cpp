@@ -3,13 +3,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "command_runner.h"
 #include "interrupt.h"
 #include "interrupt_posix.h"
 #include "name_lookup_posix.h"
-
-extern char** environ;
 
 int RunCommand(const char* command) {
     char sh[] = "sh";

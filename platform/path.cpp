@@ -121,6 +121,8 @@ int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
         PutText(&j, b, separator, double_byte);
     }
     if (ext && ext[0]) {
+        // An extension of its own dot or without one: "EXE" and ".EXE" alike.
+        // cppcheck-suppress knownConditionTrueFalse ; a non-empty text may begin with "."
         if (ext[0] != '.') Put(&j, '.');
         for (const char* p = ext; *p; p++) Put(&j, *p);
     }
