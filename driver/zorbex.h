@@ -53,6 +53,9 @@ struct Run {
     TextWriter directives;
 };
 
+// One run from the banner to the exit code, 0 or 255.
+int RunZorbex(Run* run, int argc, char** argv);
+
 // Each returns true to go on, false after writing the message of a failure
 // that ends the run through the common error exit.
 bool ReadProject(Run* run);

@@ -1,0 +1,103 @@
+// The run sequence: banner, command line, project file name, the two files,
+// then the project file and the link step; and the common error exit.
+#include <cstring>
+
+#include "console.h"
+#include "file.h"
+#include "path.h"
+#include "zorbex.h"
+
+namespace {
+
+constexpr int kFailure = 255;
+// Room for an absolute project name that turns out too long, so the message
+// can still show it whole.
+constexpr size_t kLongNameSize = 4096;
+
+void WriteUsage() {
+    WriteLine("Usage: ZORBEX <configfile>[.ZBX]\n\nRead ZORBEX.DOC for more information.");
+}
+
+// The absolute, upper-cased project file name with ".ZBX" added when it has
+// no extension. Returns false, with the message written, when it cannot be
+// held in the project name buffer.
+bool SettleProjectName(Run* run, const char* arg) {
+    static char full[kLongNameSize];
+    if (FullPath(full, sizeof full - 4, arg) != 0) {
+        Print("Error: can't read %s\n", arg);
+        return false;
+    }
+    UpperCase(full);
+    PathParts parts;
+    SplitPath(full, &parts, run->double_byte);
+    bool add_extension = parts.ext[0] == '\0';
+    size_t needed = strlen(full) + (add_extension ? 4 : 0);
+    if (needed >= kNameSize) {
+        // FullPath left room for the extension.
+        if (add_extension) memcpy(full + strlen(full), ".ZBX", 5);
+        Print("Error: can't read %s\n", full);
+        return false;
+    }
+    if (!add_extension) {
+        memcpy(run->project_name, full, strlen(full) + 1);
+        return true;
+    }
+    // Short enough that no part of the split was cut.
+    return JoinPath(run->project_name, sizeof run->project_name, parts.drive, parts.dir,
+                    parts.base, ".ZBX", run->double_byte) == 0;
+}
+
+}  // namespace
+
+int RunZorbex(Run* run, int argc, char** argv) {
+    run->project_open = false;
+    run->directives_open = false;
+    WriteLine("ZORBEX v1.02 - by Drasqel\n");
+    if (argc > 2 || (argc == 2 && strchr(argv[1], '?'))) {
+        WriteUsage();
+        return kFailure;
+    }
+    run->double_byte = DoubleByteCodePage();
+    memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");
+    if (argc == 2 && !SettleProjectName(run, argv[1])) return kFailure;
+
+    FileHandle project = OpenForReading(run->project_name);
+    if (project == kNoFile) {
+        Print("Error: can't read %s\n", run->project_name);
+        return kFailure;
+    }
+    StartReader(&run->project, project);
+    run->project_open = true;
+    FileHandle directives = CreateForWriting(kDirectiveFileName);
+    if (directives == kNoFile) {
+        Print("Error: can't create temporary file %s\n", kDirectiveFileName);
+        CloseFile(project);
+        return kFailure;
+    }
+    StartWriter(&run->directives, directives);
+    run->directives_open = true;
+
+    run->settings = ProjectSettings{};
+    run->settings.target = kDefaultTarget;
+    if (!ReadProject(run)) return FailRun(run);
+    return FinishAndLink(run);
+}
+
+void CloseProject(Run* run) {
+    if (run->project_open) CloseFile(run->project.file);
+    run->project_open = false;
+}
+
+bool FailInterrupted(const char* output) {
+    if (output) RemoveFile(output);
+    WriteLine("\nInterrupted.");
+    return false;
+}
+
+int FailRun(Run* run) {
+    if (run->directives_open) CloseWriter(&run->directives);
+    run->directives_open = false;
+    CloseProject(run);
+    RemoveExactFile(kDirectiveFileName);
+    return kFailure;
+}
