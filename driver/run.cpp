@@ -4,6 +4,7 @@
 
 #include "console.h"
 #include "file.h"
+#include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
 
@@ -62,6 +63,11 @@ int RunZorbex(Run* run, int argc, char** argv) {
     if (argc == 2 && !SettleProjectName(run, argv[1])) return kFailure;
 
     FileHandle project = OpenForReading(run->project_name);
+    // Opening a pipe waits for its writer; the user may give up on it.
+    if (project == kNoFile && Interrupted()) {
+        FailInterrupted(nullptr);
+        return kFailure;
+    }
     if (project == kNoFile) {
         Print("Error: can't read %s\n", run->project_name);
         return kFailure;
