@@ -8,16 +8,24 @@
 #include "command_runner.h"
 
 int RunCommand(const char* command) {
-    char comspec[MAX_PATH + 1];
     // The environment's names are matched without regard to case.
-    DWORD n = GetEnvironmentVariableA("ComSpec", comspec, sizeof comspec);
-    const char* shell = n > 0 && n < sizeof comspec ? comspec : "CMD.EXE";
+    DWORD n = GetEnvironmentVariableA("ComSpec", nullptr, 0);
+    char* comspec = n > 0 ? static_cast<char*>(malloc(n)) : nullptr;
+    if (comspec && GetEnvironmentVariableA("ComSpec", comspec, n) + 1 != n) {
+        free(comspec);
+        comspec = nullptr;
+    }
+    const char* shell = comspec ? comspec : "CMD.EXE";
     size_t length = strlen(shell) + 4 + strlen(command) + 1;
     char* line = static_cast<char*>(malloc(length));
-    if (!line) return -1;
+    if (!line) {
+        free(comspec);
+        return -1;
+    }
     strcpy(line, shell);
     strcat(line, " /c ");
     strcat(line, command);
+    free(comspec);
 
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);

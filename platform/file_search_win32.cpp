@@ -17,17 +17,21 @@ bool Accepted(DWORD attributes) {
 
 void Stamp(const FILETIME& written, FileStamp* stamp) {
     FILETIME local;
+    SYSTEMTIME st;
     WORD date = 0;
     WORD time = 0;
-    SYSTEMTIME st;
-    if (FileTimeToLocalFileTime(&written, &local) && FileTimeToDosDateTime(&local, &date, &time)) {
+    // The year is checked first: some systems wrap the year of a DOS date
+    // past 2107 instead of refusing it.
+    if (!FileTimeToLocalFileTime(&written, &local) || !FileTimeToSystemTime(&local, &st)) {
+        st.wYear = 9999;
+    }
+    if (st.wYear >= 1980 && st.wYear <= 2107 && FileTimeToDosDateTime(&local, &date, &time)) {
         stamp->date = date;
         stamp->time = time;
         return;
     }
     // Outside what the DOS words hold: the first or the last stamp.
-    int year = FileTimeToSystemTime(&local, &st) ? st.wYear : 9999;
-    DosStamp(LocalTime{year, 1, 1, 0, 0, 0}, &stamp->date, &stamp->time);
+    DosStamp(LocalTime{st.wYear, 1, 1, 0, 0, 0}, &stamp->date, &stamp->time);
 }
 
 }  // namespace

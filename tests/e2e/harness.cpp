@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,11 +35,15 @@ std::string Setting(const char* name, const char* fallback) {
 }
 
 std::string BinaryPath() {
-    return Setting("ZORBEX_E2E_BINARY", ZORBEX_E2E_BINARY_DEFAULT);
+    return Setting("ZORBEX_E2E_BINARY", kDefaultBinary);
 }
 
 std::string ToolsDir() {
-    return Setting("ZORBEX_E2E_TOOLS", ZORBEX_E2E_TOOLS_DEFAULT);
+    return Setting("ZORBEX_E2E_TOOLS", kDefaultTools);
+}
+
+std::string WindowsProgramsDir() {
+    return Setting("ZORBEX_E2E_PROGRAMS", (ToolsDir() + "/..").c_str());
 }
 
 std::vector<std::string> Words(const std::string& text) {
@@ -66,19 +71,38 @@ std::string WithLineEnds(const std::string& text) {
     return out;
 }
 
-std::vector<std::string> ChildEnvironment() {
-    std::vector<std::string> env;
+bool Named(const std::string& entry, const std::string& name) {
+    return entry.compare(0, name.size() + 1, name + "=") == 0;
+}
+
+// The inherited environment with the tools first on the search path, TZ set
+// and the test's own variables; each of these replaces an inherited one.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> own = {"TZ=UTC0"};
     std::string path = ToolsDir();
+    std::string wine_path = WindowsName(ToolsDir());
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string item = *entry;
-        if (item.rfind("PATH=", 0) == 0) {
-            path += ":" + item.substr(5);
-        } else if (item.rfind("TZ=", 0) != 0) {
-            env.push_back(item);
-        }
+        if (Named(item, "PATH")) path += ":" + item.substr(5);
+        if (Named(item, "WINEPATH")) wine_path += ";" + item.substr(9);
     }
-    env.push_back("PATH=" + path);
-    env.push_back("TZ=UTC0");
+    own.push_back("PATH=" + path);
+    if (WindowsBuild()) {
+        own.push_back("WINEPATH=" + wine_path);
+        own.push_back("WINEDEBUG=-all");
+    }
+    own.insert(own.end(), extra.begin(), extra.end());
+
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string item = *entry;
+        bool replaced = false;
+        for (const std::string& mine : own) {
+            if (Named(item, mine.substr(0, mine.find('=')))) replaced = true;
+        }
+        if (!replaced) env.push_back(item);
+    }
+    env.insert(env.end(), own.begin(), own.end());
     return env;
 }
 
@@ -89,40 +113,53 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// Reads both pipes until the child closes them or the time is up.
-bool Drain(int out_fd, int err_fd, RunResult* result) {
+// Appends what can be read now. False at the end of the stream, or when
+// nothing is waiting in a pipe that does not block.
+bool ReadSome(int fd, std::string* sink) {
+    char buf[4096];
+    for (;;) {
+        ssize_t got = read(fd, buf, sizeof buf);
+        if (got > 0) {
+            sink->append(buf, static_cast<size_t>(got));
+            return true;
+        }
+        if (got == 0 || errno != EINTR) return false;
+    }
+}
+
+// Reads both pipes until the child has ended, then what it left in them.
+// The end of the child is what counts, not the end of the pipes: processes
+// the runner starts on the side (Wine's own services) can hold them open.
+bool Drain(int pid_fd, int out_fd, int err_fd, RunResult* result) {
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kRunSeconds);
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {pid_fd, POLLIN, 0}};
     std::string* sinks[2] = {&result->out, &result->err};
-    int open_count = 2;
-    while (open_count > 0) {
+    for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
-        int ready = poll(fds, 2, static_cast<int>(left.count()));
+        int ready = poll(fds, 3, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buf[4096];
-            ssize_t got = read(fds[i].fd, buf, sizeof buf);
-            if (got > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
+            if (fds[i].fd >= 0 && fds[i].revents != 0 && !ReadSome(fds[i].fd, sinks[i])) {
                 fds[i].fd = -1;
-                --open_count;
             }
+        }
+        if (fds[2].revents != 0) break;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0) continue;
+        fcntl(fds[i].fd, F_SETFL, O_NONBLOCK);
+        while (ReadSome(fds[i].fd, sinks[i])) {
         }
     }
     return true;
 }
 
-RunResult Spawn(const std::string& cwd, const std::vector<std::string>& args) {
-    std::vector<std::string> argv_text = Words(Setting("ZORBEX_E2E_RUNNER", ""));
-    argv_text.push_back(BinaryPath());
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<std::string> env_text = ChildEnvironment();
+RunResult Spawn(const std::string& cwd, std::vector<std::string> argv_text,
+                std::vector<std::string> env_text) {
     std::vector<char*> argv = Pointers(argv_text);
     std::vector<char*> envp = Pointers(env_text);
 
@@ -147,14 +184,13 @@ RunResult Spawn(const std::string& cwd, const std::vector<std::string>& args) {
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
-    if (pid < 0) {
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        return result;
-    }
-    bool finished = Drain(out_pipe[0], err_pipe[0], &result);
+    // A descriptor that polls readable when the child has ended.
+    int pid_fd = pid < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    bool finished = pid_fd >= 0 && Drain(pid_fd, out_pipe[0], err_pipe[0], &result);
     close(out_pipe[0]);
     close(err_pipe[0]);
+    if (pid < 0) return result;
+    if (pid_fd >= 0) close(pid_fd);
     if (!finished) kill(pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -163,7 +199,19 @@ RunResult Spawn(const std::string& cwd, const std::vector<std::string>& args) {
     return result;
 }
 
+std::vector<std::string> RunnerWords() {
+    return Words(Setting("ZORBEX_E2E_RUNNER", kDefaultRunner));
+}
+
 }  // namespace
+
+std::string WindowsName(const std::string& path) {
+    std::string name = "Z:" + path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+std::string ProgramPath() { return BinaryPath(); }
 
 bool WindowsBuild() {
     std::string forced = Setting("ZORBEX_E2E_WINDOWS", "");
@@ -211,13 +259,31 @@ void E2e::TearDown() {
 RunResult E2e::Run(const std::vector<std::string>& args,
                    const std::string& subdir) {
     std::string cwd = subdir.empty() ? dir_ : dir_ + "/" + subdir;
-    RunResult result = Spawn(cwd, args);
+    std::vector<std::string> argv = RunnerWords();
+    argv.push_back(BinaryPath());
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult result = Spawn(cwd, argv, ChildEnvironment(env_));
     EXPECT_NE(result.code, -1) << "the program did not end in time";
-    // A runner such as wine writes its own notes to the error stream.
-    if (Setting("ZORBEX_E2E_RUNNER", "").empty()) {
-        EXPECT_EQ(result.err, "") << "the program wrote to the error stream";
-    }
+    EXPECT_EQ(result.err, "") << "the program wrote to the error stream";
     return result;
+}
+
+RunResult E2e::RunWindowsProgram(const std::string& program,
+                                 const std::vector<std::string>& args) {
+    std::vector<std::string> argv = RunnerWords();
+    argv.push_back(WindowsProgramPath(program));
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult result = Spawn(dir_, argv, ChildEnvironment(env_));
+    EXPECT_NE(result.code, -1) << program << " did not end in time";
+    return result;
+}
+
+std::string E2e::WindowsProgramPath(const std::string& program) const {
+    return WindowsProgramsDir() + "/" + program;
+}
+
+void E2e::SetEnv(const std::string& name, const std::string& value) {
+    env_.push_back(name + "=" + value);
 }
 
 void E2e::Write(const std::string& name, const std::string& bytes) {
@@ -313,12 +379,7 @@ void E2e::Project(const std::string& text) { Write("ZORBEX.ZBX", text); }
 
 std::string E2e::AbsoluteName(const std::string& relative) const {
     std::string name = relative.empty() ? dir_ : dir_ + "/" + relative;
-    if (WindowsBuild()) {
-        // The POSIX root is drive Z: of the Windows layer.
-        std::replace(name.begin(), name.end(), '/', '\\');
-        name = "Z:" + name;
-    }
-    return Upper(name);
+    return Upper(WindowsBuild() ? WindowsName(name) : name);
 }
 
 }  // namespace zorbex_e2e

@@ -3,12 +3,17 @@
 //
 // Everything that names what runs can be set from the environment, so the
 // same cases can drive another build of the program:
-//   ZORBEX_E2E_BINARY   the program (default: the one built here)
-//   ZORBEX_E2E_TOOLS    the directory holding the stand-in tools
-//   ZORBEX_E2E_RUNNER   words put before the program, e.g. "wine"
-//   ZORBEX_E2E_WINDOWS  1 when the program is a Windows build (CR LF line
-//                       ends, drive-letter paths); default: the program's
-//                       name ends in ".exe"
+//   ZORBEX_E2E_BINARY    the program
+//   ZORBEX_E2E_TOOLS     the directory holding the stand-in tools
+//   ZORBEX_E2E_RUNNER    words put before the program, e.g. "wine"
+//   ZORBEX_E2E_WINDOWS   1 when the program is a Windows build (CR LF line
+//                        ends, drive-letter paths); default: the program's
+//                        name ends in ".exe"
+//   ZORBEX_E2E_PROGRAMS  the directory holding the small Windows test
+//                        programs (launcher.exe...); default: the tools'
+//                        parent
+// A Windows build runs with the tools on the Windows search path (WINEPATH)
+// and with the runner's own diagnostics off (WINEDEBUG=-all).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +22,12 @@
 #include <vector>
 
 namespace zorbex_e2e {
+
+// The defaults of the first three: the native build for one test program,
+// the Windows build under Wine for the other.
+extern const char kDefaultBinary[];
+extern const char kDefaultTools[];
+extern const char kDefaultRunner[];
 
 inline const std::string kBanner = "ZORBEX v1.02 - by Drasqel\n\n";
 inline const std::string kUsage =
@@ -49,6 +60,12 @@ std::string Done(const std::string& exe, long size = 4321);
 // Lines joined, each ended by the directive file's line end.
 std::string DirectiveText(const std::vector<std::string>& lines);
 
+// A file system path as a Windows program sees it: drive Z: is the root.
+std::string WindowsName(const std::string& path);
+
+// The program under test, as a path of this system.
+std::string ProgramPath();
+
 class E2e : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -57,6 +74,15 @@ protected:
     // Runs the program in the test directory (or in subdir of it).
     RunResult Run(const std::vector<std::string>& args = {},
                   const std::string& subdir = "");
+
+    // Runs one of the small Windows test programs (e.g. "launcher.exe") in the
+    // test directory, through the runner, with the same environment.
+    RunResult RunWindowsProgram(const std::string& program,
+                                const std::vector<std::string>& args);
+    std::string WindowsProgramPath(const std::string& program) const;
+
+    // Adds a variable to the environment of every later run of this test.
+    void SetEnv(const std::string& name, const std::string& value);
 
     // Names are relative to the test directory; parents are created.
     void Write(const std::string& name, const std::string& bytes);
@@ -83,6 +109,7 @@ protected:
     std::string AbsoluteName(const std::string& relative) const;
 
     std::string dir_;
+    std::vector<std::string> env_;
 };
 
 }  // namespace zorbex_e2e

@@ -16,6 +16,8 @@ struct TargetCase {
     const char* cpp_compiler;
 };
 
+void PrintTo(const TargetCase& c, std::ostream* os) { *os << c.line; }
+
 class ModuleTarget : public E2e, public ::testing::WithParamInterface<TargetCase> {};
 
 TEST_P(ModuleTarget, EachKindRunsItsToolWithTheTargetSwitches) {
@@ -60,6 +62,8 @@ struct BadModuleCase {
     const char* message;
     const char* directory;  // made before the run, when not empty
 };
+
+void PrintTo(const BadModuleCase& c, std::ostream* os) { *os << c.label; }
 
 class ModuleError : public E2e, public ::testing::WithParamInterface<BadModuleCase> {};
 

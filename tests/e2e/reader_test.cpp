@@ -18,6 +18,8 @@ struct LineCase {
     std::vector<std::string> directives;
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.label; }
+
 class Reader : public E2e, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(Reader, ReadsTheLinesAsWritten) {
@@ -74,6 +76,8 @@ struct BadDirectiveCase {
     const char* message;
 };
 
+void PrintTo(const BadDirectiveCase& c, std::ostream* os) { *os << c.label; }
+
 class DirectiveError : public E2e,
                        public ::testing::WithParamInterface<BadDirectiveCase> {};
 
@@ -119,6 +123,8 @@ struct ExeNameCase {
     const char* made;       // where the linker puts it
 };
 
+void PrintTo(const ExeNameCase& c, std::ostream* os) { *os << c.label; }
+
 class ExeName : public E2e, public ::testing::WithParamInterface<ExeNameCase> {};
 
 TEST_P(ExeName, NamesTheExecutable) {
@@ -130,7 +136,10 @@ TEST_P(ExeName, NamesTheExecutable) {
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(Read("STANDIN.LNK"),
               DirectiveText({"file A.OBJ", "name "s + c.name, "system NT"}));
-    EXPECT_TRUE(Exists(c.made));
+    std::string made = c.made;
+    // Windows drops the dots that end a file name.
+    while (WindowsBuild() && made.back() == '.') made.pop_back();
+    EXPECT_TRUE(Exists(made));
 }
 
 INSTANTIATE_TEST_SUITE_P(

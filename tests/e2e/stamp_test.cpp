@@ -13,6 +13,10 @@ struct StampCase {
     bool rebuilt;
 };
 
+void PrintTo(const StampCase& c, std::ostream* os) {
+    *os << "source " << c.source << ", object " << c.object;
+}
+
 class Stamp : public E2e, public ::testing::WithParamInterface<StampCase> {};
 
 TEST_P(Stamp, DecidesWhetherToRebuild) {

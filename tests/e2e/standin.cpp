@@ -17,6 +17,14 @@
 
 namespace {
 
+// Windows reads "\\" in a name itself, also as the second byte of a
+// double-byte character, which a replacement would break.
+#ifdef _WIN32
+constexpr bool kSystemReadsBackslash = true;
+#else
+constexpr bool kSystemReadsBackslash = false;
+#endif
+
 struct Control {
     bool no_output = false;
     bool fail = false;
@@ -135,7 +143,7 @@ std::string ExecutableName(const std::string& directives) {
         if (line.compare(0, 5, "name ") != 0) continue;
         std::string name = line.substr(5);
         for (char& c : name) {
-            if (c == '\\') c = '/';
+            if (c == '\\' && !kSystemReadsBackslash) c = '/';
         }
         return name;
     }

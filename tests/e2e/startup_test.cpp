@@ -14,6 +14,8 @@ struct UsageCase {
     std::vector<std::string> args;
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.label; }
+
 class StartupUsage : public E2e, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(StartupUsage, PrintsUsageAndTouchesNothing) {
@@ -44,13 +46,13 @@ struct UnreadableCase {
     bool absolute;            // whether the message holds the absolute form
 };
 
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.label; }
+
 class StartupUnreadable
     : public E2e, public ::testing::WithParamInterface<UnreadableCase> {};
 
 TEST_P(StartupUnreadable, SaysWhichNameCannotBeRead) {
     const UnreadableCase& c = GetParam();
-    // On Windows the name CON.ZBX is the console itself.
-    if (WindowsBuild() && std::string(c.label) == "ConsoleName") GTEST_SKIP();
     if (*c.directory != '\0') MakeDir(c.directory);
     RunResult run = Run(c.args);
     std::string name = c.absolute ? AbsoluteName(c.name) : c.name;
@@ -69,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
         UnreadableCase{"ResolvesDots", {"./sub/../proj"}, "", "PROJ.ZBX", true},
         UnreadableCase{"EndsInSeparator", {"sub/"}, "sub", "SUB/.ZBX", true},
         UnreadableCase{"IsDirectory", {"proj"}, "PROJ.ZBX", "PROJ.ZBX", true},
+        // "con" is not made absolute. On Windows CON.ZBX is the console
+        // itself, which a run without one cannot open.
         UnreadableCase{"ConsoleName", {"Con"}, "", "CON.ZBX", false}),
     [](const ::testing::TestParamInfo<UnreadableCase>& info) {
         return info.param.label;
@@ -121,7 +125,7 @@ TEST_F(Startup, DirectiveFileThatCannotBeCreated) {
 // A full disk: the directive file cannot be written. Nothing is linked and
 // the directive file is deleted (here: the link to the device).
 TEST_F(Startup, DirectiveFileWriteFailsAtTheEnd) {
-    if (WindowsBuild() || access("/dev/full", W_OK) != 0) {
+    if (access("/dev/full", W_OK) != 0) {
         GTEST_SKIP() << "needs /dev/full";
     }
     Project("main.obj\n");
@@ -129,12 +133,13 @@ TEST_F(Startup, DirectiveFileWriteFailsAtTheEnd) {
     RunResult run = Run();
     EXPECT_EQ(run.out, Out("Error: can't write temporary file ~ZORBEX~.LNK\n"));
     EXPECT_EQ(run.code, 255);
-    ExpectFiles({"ZORBEX.ZBX"});
+    // Wine opens the link as the device itself and will not delete it.
+    if (!WindowsBuild()) ExpectFiles({"ZORBEX.ZBX"});
 }
 
 // The error shows while the project is read: the lines after it are not.
 TEST_F(Startup, DirectiveFileWriteFailsOnTheWay) {
-    if (WindowsBuild() || access("/dev/full", W_OK) != 0) {
+    if (access("/dev/full", W_OK) != 0) {
         GTEST_SKIP() << "needs /dev/full";
     }
     std::string text;
@@ -149,7 +154,7 @@ TEST_F(Startup, DirectiveFileWriteFailsOnTheWay) {
     RunResult run = Run();
     EXPECT_EQ(run.out, Out("Error: can't write temporary file ~ZORBEX~.LNK\n"));
     EXPECT_EQ(run.code, 255);
-    ExpectFiles({"MAIN.C", "ZORBEX.ZBX"});
+    if (!WindowsBuild()) ExpectFiles({"MAIN.C", "ZORBEX.ZBX"});
 }
 
 }  // namespace
