@@ -23,6 +23,10 @@ void Note(int signo) {
 }  // namespace
 
 void CatchInterrupts() {
+    // Past a file-size limit a write is to fail and be reported like a full
+    // disk, not end the run with the directive file left behind.
+    signal(SIGXFSZ, SIG_IGN);
+
     struct sigaction action = {};
     action.sa_handler = Note;
     sigemptyset(&action.sa_mask);
