@@ -133,3 +133,8 @@ int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
     out[j.len] = '\0';
     return 0;
 }
+
+bool IsConsoleName(const char* name) {
+    return (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' && (name[2] | 0x20) == 'n' &&
+           name[3] == '\0';
+}

@@ -27,5 +27,8 @@ int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
 // cannot be made absolute or the result does not fit (out is then "").
 int FullPath(char* out, size_t cap, const char* name);
 
+// Whether name is "con" in any case: the console, never made absolute.
+bool IsConsoleName(const char* name);
+
 // Whether names are to be scanned with the double-byte rule.
 bool DoubleByteCodePage();

@@ -9,11 +9,6 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool IsCon(const char* name) {
-    return strlen(name) == 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
-           (name[2] | 0x20) == 'n';
-}
-
 // The current directory does not change during a run: ask for it once.
 const char* CurrentDirectory() {
     static char cwd[4096];
@@ -60,7 +55,7 @@ bool AddComponents(char* out, size_t cap, size_t* len, const char* text) {
 int FullPath(char* out, size_t cap, const char* name) {
     if (cap == 0) return -1;
     out[0] = '\0';
-    if (IsCon(name)) {
+    if (IsConsoleName(name)) {
         if (cap < 4) return -1;
         memcpy(out, "con", 4);
         return 0;

@@ -5,19 +5,10 @@
 
 #include "path.h"
 
-namespace {
-
-bool IsCon(const char* name) {
-    return strlen(name) == 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
-           (name[2] | 0x20) == 'n';
-}
-
-}  // namespace
-
 int FullPath(char* out, size_t cap, const char* name) {
     if (cap == 0) return -1;
     out[0] = '\0';
-    if (IsCon(name)) {
+    if (IsConsoleName(name)) {
         if (cap < 4) return -1;
         memcpy(out, "con", 4);
         return 0;
