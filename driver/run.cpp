@@ -33,19 +33,19 @@ bool SettleProjectName(Run* run, const char* arg) {
     SplitPath(full, &parts, run->double_byte);
     bool add_extension = parts.ext[0] == '\0';
     size_t needed = strlen(full) + (add_extension ? 4 : 0);
-    if (needed >= kNameSize) {
-        // FullPath left room for the extension.
-        if (add_extension) memcpy(full + strlen(full), ".ZBX", 5);
-        Print("Error: can't read %s\n", full);
-        return false;
-    }
-    if (!add_extension) {
+    if (needed < kNameSize && !add_extension) {
         memcpy(run->project_name, full, strlen(full) + 1);
         return true;
     }
     // Short enough that no part of the split was cut.
-    return JoinPath(run->project_name, sizeof run->project_name, parts.drive, parts.dir,
-                    parts.base, ".ZBX", run->double_byte) == 0;
+    if (needed < kNameSize && JoinPath(run->project_name, sizeof run->project_name, parts.drive,
+                                       parts.dir, parts.base, ".ZBX", run->double_byte) == 0) {
+        return true;
+    }
+    // FullPath left room for the extension.
+    if (add_extension) memcpy(full + strlen(full), ".ZBX", 5);
+    Print("Error: can't read %s\n", full);
+    return false;
 }
 
 }  // namespace
