@@ -103,8 +103,6 @@ bool BuildModule(Run* run, const char* line) {
         Print("Invalid module: %s (must be .C/.CC/.CPP/.CXX/.ASM/.OBJ/.LIB)\n", source);
         return false;
     }
-    BuildCommand(run, tool, options, source);
-
     if (!Found(run, source)) {
         Print("Error: %s not found\n", source);
         return false;
@@ -117,6 +115,7 @@ bool BuildModule(Run* run, const char* line) {
     // Deleted first, so a failed build never leaves an old object that a
     // later run would take as up to date.
     RemoveFile(object);
+    BuildCommand(run, tool, options, source);
     FlushOutput();
     RunCommand(run->command);
     if (Interrupted()) return FailInterrupted(object);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <limits>
 #include <cstring>
 
 #include "file_search.h"
@@ -11,15 +12,87 @@
 
 namespace {
 
+// Days since 1970-01-01 of a calendar day, and the calendar day of such a count.
+long long DaysFromCivil(long long y, int m, int d) {
+    y -= m <= 2;
+    long long era = (y >= 0 ? y : y - 399) / 400;
+    long long yoe = y - era * 400;
+    long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+void CivilFromDays(long long z, LocalTime* lt) {
+    z += 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    lt->day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    lt->month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    lt->year = static_cast<int>(yoe + era * 400 + (lt->month <= 2));
+}
+
+// Local time as a count of seconds, as if the local calendar were UTC; false
+// for a time the calendar functions do not hold or a leap second.
+bool LocalSeconds(time_t t, long long* seconds) {
+    struct tm local;
+    if (!localtime_r(&t, &local) || local.tm_sec > 59) return false;
+    *seconds = DaysFromCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday) * 86400 +
+               local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
+    return true;
+}
+
+// Converting to local time costs more than the rest of a look-up, and the
+// offset from UTC changes only a few times a year: one conversion serves a
+// whole UTC hour whose last second is 3599 local seconds after its first.
+// A few hours are kept, since sources and objects are seldom of one hour.
+// False when t's hour is not such an hour.
+bool CachedLocalTime(time_t t, LocalTime* lt) {
+    constexpr int kHours = 8;
+    static time_t hours[kHours] = {1, 1, 1, 1, 1, 1, 1, 1};  // 1 starts no hour
+    static long long hour_local[kHours];
+    // Far from the ends of time_t, so the hour's bounds cannot overflow.
+    if (t < std::numeric_limits<time_t>::min() + 7200 ||
+        t > std::numeric_limits<time_t>::max() - 7200) {
+        return false;
+    }
+    time_t start = t - ((t % 3600) + 3600) % 3600;
+    int i = 0;
+    while (i < kHours && hours[i] != start) i++;
+    if (i == kHours) {
+        long long first, last;
+        if (!LocalSeconds(start, &first) ||
+            !LocalSeconds(start + 3599, &last) || last - first != 3599) {
+            return false;
+        }
+        static int next = 0;
+        i = next;
+        next = (next + 1) % kHours;
+        hours[i] = start;
+        hour_local[i] = first;
+    }
+    long long s = hour_local[i] + (t - start);
+    long long days = (s >= 0 ? s : s - 86399) / 86400;
+    long long in_day = s - days * 86400;
+    CivilFromDays(days, lt);
+    lt->hour = static_cast<int>(in_day / 3600);
+    lt->minute = static_cast<int>(in_day / 60 % 60);
+    lt->second = static_cast<int>(in_day % 60);
+    return true;
+}
+
 void StampFromTime(time_t t, FileStamp* stamp) {
     struct tm local;
     LocalTime lt;
-    if (localtime_r(&t, &local)) {
-        lt = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-              local.tm_hour, local.tm_min, local.tm_sec};
-    } else {
-        // Beyond what the calendar functions hold: the first or last stamp.
-        lt = {t < 0 ? 0 : 9999, 1, 1, 0, 0, 0};
+    if (!CachedLocalTime(t, &lt)) {
+        if (localtime_r(&t, &local)) {
+            lt = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec};
+        } else {
+            // Beyond what the calendar functions hold: the first or last stamp.
+            lt = {t < 0 ? 0 : 9999, 1, 1, 0, 0, 0};
+        }
     }
     DosStamp(lt, &stamp->date, &stamp->time);
 }
@@ -43,8 +116,13 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     struct stat st;
     const char* found = path;
     char matched[kSystemNameSize];
-    if (stat(path, &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return -1;
+    // Once a directory has been listed, its listing tells the name on disk
+    // without a look-up that is bound to fail.
+    int cached = MatchCached(path, matched, sizeof matched);
+    if (cached < 0) return -1;
+    if (cached == 0) found = matched;
+    if (stat(found, &st) != 0) {
+        if (cached == 0 || (errno != ENOENT && errno != ENOTDIR)) return -1;
         if (MatchCase(path, matched, sizeof matched) != 0 || stat(matched, &st) != 0) return -1;
         found = matched;
     }

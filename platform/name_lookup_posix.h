@@ -16,6 +16,13 @@ int SystemName(const char* name, char* out, size_t cap);
 // in out, or -1 when some component matches nothing.
 int MatchCase(const char* path, char* out, size_t cap);
 
-// Drops the directory listings read so far; called whenever a tool has run
-// or a file was deleted, since either may change what a directory holds.
+// The same through the listings already read, without touching the file
+// system: 0 with the matched name in out, -1 when some component is known to
+// match nothing, 1 when a listing it needs has not been read.
+int MatchCached(const char* path, char* out, size_t cap);
+
+// Brings the directory listings read so far up to date with the changes
+// seen in their directories, or drops those whose changes cannot be seen;
+// called whenever a tool has run or a file was deleted, since either may
+// change what a directory holds.
 void ForgetListings();

@@ -73,18 +73,32 @@ void SplitPath(const char* path, PathParts* parts, bool double_byte) {
     }
     const char* after_separator = start;
     const char* dot = nullptr;
-    const char* p = start;
-    while (*p) {
-        size_t n = CharLength(p, double_byte);
-        if (n == 1 && IsSeparator(*p)) {
-            after_separator = p + 1;
-            dot = nullptr;
-        } else if (n == 1 && *p == '.') {
-            dot = p;
+    const char* end;
+    if (!double_byte) {
+        // Without double-byte characters the last separator and the last dot
+        // after it can be found from the end.
+        end = start + strlen(start);
+        for (const char* p = end; p > start; p--) {
+            if (IsSeparator(p[-1])) {
+                after_separator = p;
+                break;
+            }
+            if (p[-1] == '.' && !dot) dot = p - 1;
         }
-        p += n;
+    } else {
+        const char* p = start;
+        while (*p) {
+            size_t n = CharLength(p, double_byte);
+            if (n == 1 && IsSeparator(*p)) {
+                after_separator = p + 1;
+                dot = nullptr;
+            } else if (n == 1 && *p == '.') {
+                dot = p;
+            }
+            p += n;
+        }
+        end = p;
     }
-    const char* end = p;
     const char* base_end = dot ? dot : end;
     CopyPart(parts->dir, start, after_separator);
     CopyPart(parts->base, after_separator, base_end);

@@ -9,17 +9,6 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// The current directory does not change during a run: ask for it once.
-const char* CurrentDirectory() {
-    static char cwd[4096];
-    static bool known = false;
-    if (!known) {
-        if (!getcwd(cwd, sizeof cwd)) return nullptr;
-        known = true;
-    }
-    return cwd;
-}
-
 bool Put(char* out, size_t cap, size_t* len, const char* text, size_t n) {
     if (*len + n + 1 > cap) return false;
     memcpy(out + *len, text, n);
@@ -50,6 +39,24 @@ bool AddComponents(char* out, size_t cap, size_t* len, const char* text) {
     return true;
 }
 
+// The current directory does not change during a run: ask for it once and
+// keep it in the absolute form that relative names are joined to.
+const char* CurrentDirectory(size_t* len) {
+    static char cwd[4096];
+    static size_t cwd_len = 0;
+    if (cwd_len == 0) {
+        char raw[4096];
+        size_t n = 0;
+        if (!getcwd(raw, sizeof raw) || !Put(cwd, sizeof cwd, &n, "/", 1) ||
+            !AddComponents(cwd, sizeof cwd, &n, raw)) {
+            return nullptr;
+        }
+        cwd_len = n;
+    }
+    *len = cwd_len;
+    return cwd;
+}
+
 }  // namespace
 
 int FullPath(char* out, size_t cap, const char* name) {
@@ -61,11 +68,13 @@ int FullPath(char* out, size_t cap, const char* name) {
         return 0;
     }
     size_t len = 0;
-    if (!Put(out, cap, &len, "/", 1)) return -1;
     bool ok = true;
-    if (!IsSeparator(name[0])) {
-        const char* cwd = CurrentDirectory();
-        ok = cwd && AddComponents(out, cap, &len, cwd);
+    if (IsSeparator(name[0])) {
+        ok = Put(out, cap, &len, "/", 1);
+    } else {
+        size_t cwd_len;
+        const char* cwd = CurrentDirectory(&cwd_len);
+        ok = cwd && Put(out, cap, &len, cwd, cwd_len);
     }
     ok = ok && AddComponents(out, cap, &len, name);
     size_t n = strlen(name);

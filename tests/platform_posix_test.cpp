@@ -109,14 +109,43 @@ TEST_F(PosixPlatform, FindFileStampAndSize) {
 
 TEST_F(PosixPlatform, FindFileHonoursTimeZone) {
     Make("A.C");
-    SetTime("A.C", 1765065630);
+    // An hour no other case uses: a run converts each hour once, and its
+    // time zone does not change while it runs.
+    SetTime("A.C", 1765065630 + 7 * 86400);
     setenv("TZ", "XST-9", 1);  // nine hours east
     tzset();
     SearchRecord rec;
     ASSERT_EQ(FindFile("A.C", 0, &rec), 0);
     setenv("TZ", "UTC0", 1);
     tzset();
+    EXPECT_EQ(rec.stamp.date, (45 << 9) | (12 << 5) | 14);
     EXPECT_EQ(rec.stamp.time, (9 << 11) | 15);
+}
+
+TEST_F(PosixPlatform, FindFileStampsAcrossDaylightSavingChanges) {
+    // Years no other case uses: a run converts each hour once, and its time
+    // zone does not change while it runs.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    Make("A.C");
+    const time_t changes[] = {1932598800, 1950742800};  // 2031-03-30, 2031-10-26 01:00 UTC
+    for (time_t change : changes) {
+        for (time_t t = change - 3 * 3600; t < change + 3 * 3600; t += 7 * 60 + 13) {
+            SetTime("A.C", t);
+            struct tm local;
+            ASSERT_NE(localtime_r(&t, &local), nullptr);
+            uint16_t date, time;
+            DosStamp(LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                               local.tm_hour, local.tm_min, local.tm_sec},
+                     &date, &time);
+            SearchRecord rec;
+            ASSERT_EQ(FindFile("A.C", 0, &rec), 0);
+            EXPECT_EQ(rec.stamp.date, date) << t;
+            EXPECT_EQ(rec.stamp.time, time) << t;
+        }
+    }
+    setenv("TZ", "UTC0", 1);
+    tzset();
 }
 
 TEST_F(PosixPlatform, FindFileSizeIsLow32Bits) {
