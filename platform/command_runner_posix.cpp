@@ -19,8 +19,14 @@ int RunCommand(const char* command) {
     // passed on to the shell and to everything it started.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attr, 0);
+    // The driver ignores these for its own sake only.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
     pid_t pid;
     int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "file.h"
+#include "interrupt.h"
 #include "name_lookup_posix.h"
 
 const char kLineEnd[] = "\n";
@@ -34,7 +35,8 @@ long ReadBlock(FileHandle file, char* buf, size_t size) {
     for (;;) {
         ssize_t n = read(static_cast<int>(file), buf, size);
         if (n >= 0) return static_cast<long>(n);
-        if (errno != EINTR) return -1;
+        // A read from a pipe may wait long; an interrupt ends it.
+        if (errno != EINTR || Interrupted()) return -1;
     }
 }
 

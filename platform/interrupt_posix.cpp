@@ -23,9 +23,11 @@ void Note(int signo) {
 }  // namespace
 
 void CatchInterrupts() {
-    // Past a file-size limit a write is to fail and be reported like a full
-    // disk, not end the run with the directive file left behind.
+    // Past a file-size limit, or to a pipe whose reader has gone, a write is
+    // to fail and be reported or passed over, not end the run with the
+    // directive file left behind. The tools get the defaults back.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 
     struct sigaction action = {};
     action.sa_handler = Note;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,19 +159,42 @@ bool Drain(int pid_fd, int out_fd, int err_fd, RunResult* result) {
     return true;
 }
 
-RunResult Spawn(const std::string& cwd, std::vector<std::string> argv_text,
-                std::vector<std::string> env_text) {
+// In the child, before the program starts: the signals and limits launch
+// asks for.
+void PrepareChild(const Launch& launch) {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) signal(signo, SIG_DFL);
+    if (launch.ignore_interrupt) signal(SIGINT, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (launch.own_group) setpgid(0, 0);
+    if (launch.file_size_limit >= 0) {
+        rlimit limit;
+        limit.rlim_cur = static_cast<rlim_t>(launch.file_size_limit);
+        limit.rlim_max = limit.rlim_cur;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+}
+
+// Starts argv in cwd with its output on two pipes. With launch null the
+// child keeps this process's signal dispositions and limits.
+Started StartChild(const std::string& cwd, std::vector<std::string> argv_text,
+                   std::vector<std::string> env_text, const Launch* launch) {
     std::vector<char*> argv = Pointers(argv_text);
     std::vector<char*> envp = Pointers(env_text);
 
-    RunResult result{-1, "", ""};
+    Started started;
     int out_pipe[2];
     int err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) return started;
     if (pipe2(err_pipe, O_CLOEXEC) != 0) {
         close(out_pipe[0]);
         close(out_pipe[1]);
-        return result;
+        return started;
+    }
+    if (launch != nullptr && launch->output_closed) {
+        close(out_pipe[0]);
+        out_pipe[0] = -1;
     }
     pid_t pid = fork();
     if (pid == 0) {
@@ -179,24 +203,61 @@ RunResult Spawn(const std::string& cwd, std::vector<std::string> argv_text,
         dup2(null_fd, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
+        if (launch != nullptr) PrepareChild(*launch);
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    // Also here, so a signal to the group cannot come before the group.
+    if (pid > 0 && launch != nullptr && launch->own_group) setpgid(pid, pid);
     close(out_pipe[1]);
     close(err_pipe[1]);
-    // A descriptor that polls readable when the child has ended.
-    int pid_fd = pid < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    bool finished = pid_fd >= 0 && Drain(pid_fd, out_pipe[0], err_pipe[0], &result);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+    started.pid = pid;
+    started.out_fd = out_pipe[0];
+    started.err_fd = err_pipe[0];
+    started.pid_fd =
+        pid < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    return started;
+}
+
+RunResult FinishChild(Started* started) {
+    RunResult result{-1, "", ""};
+    bool finished = started->pid_fd >= 0 &&
+                    Drain(started->pid_fd, started->out_fd, started->err_fd, &result);
+    if (started->out_fd >= 0) close(started->out_fd);
+    if (started->err_fd >= 0) close(started->err_fd);
+    if (started->pid_fd >= 0) close(started->pid_fd);
+    started->out_fd = started->err_fd = started->pid_fd = -1;
+    pid_t pid = started->pid;
+    started->pid = -1;
     if (pid < 0) return result;
-    if (pid_fd >= 0) close(pid_fd);
     if (!finished) kill(pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (finished && WIFEXITED(status)) result.code = WEXITSTATUS(status);
+    // Ended by a signal: as a shell reports it.
+    if (finished && WIFSIGNALED(status)) result.code = 128 + WTERMSIG(status);
     return result;
+}
+
+RunResult Spawn(const std::string& cwd, std::vector<std::string> argv_text,
+                std::vector<std::string> env_text) {
+    Started started = StartChild(cwd, std::move(argv_text), std::move(env_text), nullptr);
+    return FinishChild(&started);
+}
+
+constexpr int kAwaitSeconds = 10;
+
+// The value of a "Name:" line of /proc/<pid>/status; empty when missing.
+std::string ProcessStatus(int pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") != 0) continue;
+        size_t start = line.find_first_not_of(" \t", name.size() + 1);
+        return start == std::string::npos ? "" : line.substr(start);
+    }
+    return "";
 }
 
 std::vector<std::string> RunnerWords() {
@@ -266,6 +327,96 @@ RunResult E2e::Run(const std::vector<std::string>& args,
     EXPECT_NE(result.code, -1) << "the program did not end in time";
     EXPECT_EQ(result.err, "") << "the program wrote to the error stream";
     return result;
+}
+
+Started E2e::Start(const std::vector<std::string>& args, const Launch& launch) {
+    std::vector<std::string> argv = RunnerWords();
+    argv.push_back(BinaryPath());
+    argv.insert(argv.end(), args.begin(), args.end());
+    Started started = StartChild(dir_, argv, ChildEnvironment(env_), &launch);
+    EXPECT_GT(started.pid, 0) << "the program could not be started";
+    return started;
+}
+
+RunResult E2e::Wait(Started* started) {
+    RunResult result = FinishChild(started);
+    EXPECT_NE(result.code, -1) << "the program did not end in time";
+    return result;
+}
+
+RunResult E2e::RunWith(const Launch& launch, const std::vector<std::string>& args) {
+    Started started = Start(args, launch);
+    RunResult result = Wait(&started);
+    EXPECT_EQ(result.err, "") << "the program wrote to the error stream";
+    return result;
+}
+
+void E2e::Signal(const Started& started, int signo, bool group) {
+    ASSERT_GT(started.pid, 0);
+    ASSERT_EQ(kill(group ? -started.pid : started.pid, signo), 0) << std::strerror(errno);
+}
+
+bool E2e::AwaitBlocked(const Started& started) {
+    constexpr unsigned long long kTerm = 1ULL << (SIGTERM - 1);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kAwaitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        unsigned long long caught =
+            std::strtoull(ProcessStatus(started.pid, "SigCgt").c_str(), nullptr, 16);
+        // No child either: not waiting for a tool.
+        std::string id = std::to_string(started.pid);
+        std::ifstream children("/proc/" + id + "/task/" + id + "/children");
+        std::string child;
+        bool waiting_for_tool = static_cast<bool>(children >> child);
+        if ((caught & kTerm) != 0 && ProcessStatus(started.pid, "State")[0] == 'S' &&
+            !waiting_for_tool) {
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+bool E2e::AwaitEnd(const Started& started, int seconds) {
+    pollfd ended = {started.pid_fd, POLLIN, 0};
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        int ready = poll(&ended, 1, static_cast<int>(left.count()));
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
+bool E2e::AwaitFile(const std::string& name) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kAwaitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Exists(name)) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+void E2e::MakeFifo(const std::string& name) {
+    std::string path = dir_ + "/" + name;
+    ASSERT_EQ(mkfifo(path.c_str(), 0666), 0) << std::strerror(errno);
+}
+
+int E2e::OpenFifoWriter(const std::string& name) {
+    std::string path = dir_ + "/" + name;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kAwaitSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        // Without a reader a writer that does not block gets ENXIO.
+        int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, 0);
+            return fd;
+        }
+        if (errno != ENXIO) return -1;
+        usleep(10000);
+    }
+    return -1;
 }
 
 RunResult E2e::RunWindowsProgram(const std::string& program,

@@ -50,6 +50,22 @@ struct RunResult {
 
 bool WindowsBuild();
 
+// How a run is started, beyond the defaults of Run.
+struct Launch {
+    long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, when not negative
+    bool own_group = false;          // a process group of its own, as a shell's job
+    bool ignore_interrupt = false;   // SIGINT ignored, as for a background job
+    bool output_closed = false;      // standard output a pipe nobody reads
+};
+
+// A run that was started and is not yet waited for.
+struct Started {
+    int pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+    int pid_fd = -1;  // polls readable when the program has ended
+};
+
 // The expected standard output: the banner, then text; line ends as the
 // program under test writes them.
 std::string Out(const std::string& text);
@@ -74,6 +90,32 @@ protected:
     // Runs the program in the test directory (or in subdir of it).
     RunResult Run(const std::vector<std::string>& args = {},
                   const std::string& subdir = "");
+
+    // Starts the program in the test directory without waiting for it.
+    // SIGINT, SIGTERM and SIGHUP are at their defaults in it, whatever they
+    // are here, and no signal is blocked.
+    Started Start(const std::vector<std::string>& args = {},
+                  const Launch& launch = {});
+    // Waits for a started program to end (30 seconds at most) and collects
+    // its output. The error stream is left to the caller to judge.
+    RunResult Wait(Started* started);
+    // Start and Wait; nothing may reach the error stream.
+    RunResult RunWith(const Launch& launch,
+                      const std::vector<std::string>& args = {});
+    // Sends signo to a started program, or to its whole process group.
+    void Signal(const Started& started, int signo, bool group = false);
+    // Waits (10 seconds at most) until the started program catches SIGTERM
+    // and sleeps in the system with no tool running: blocked in an open or a
+    // read.
+    bool AwaitBlocked(const Started& started);
+    // Waits (seconds at most) until the started program has ended.
+    bool AwaitEnd(const Started& started, int seconds);
+    // Waits (10 seconds at most) until the file exists.
+    bool AwaitFile(const std::string& name);
+    void MakeFifo(const std::string& name);
+    // Opens a FIFO for writing as soon as someone reads it (10 seconds at
+    // most); -1 if nobody does.
+    int OpenFifoWriter(const std::string& name);
 
     // Runs one of the small Windows test programs (e.g. "launcher.exe") in the
     // test directory, through the runner, with the same environment.

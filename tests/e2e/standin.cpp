@@ -7,12 +7,23 @@
 //   lower         make the output under a lower-case name
 //   print <text>  write text and a newline to standard output first
 //   size <n>      (WLINK) make the executable n bytes long
+//   hang          write the first half of the output, wait 20 seconds, then
+//                 finish it and log "<TOOL> finished" (to be interrupted)
+//   dir           make a directory where the output file belongs
+//   die           after making the output (if any), end by SIGKILL
+//   droplnk       after making the output, delete ~ZORBEX~.LNK
+//   lnk <text>    after making the output, replace ~ZORBEX~.LNK by text and
+//                 a newline
 // Standard library only, so the same source builds for every platform.
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,6 +42,12 @@ struct Control {
     bool lower = false;
     std::vector<std::string> prints;
     long size = 4321;
+    bool hang = false;
+    bool dir = false;
+    bool die = false;
+    bool drop_directives = false;
+    bool rewrite_directives = false;
+    std::string directives;
 };
 
 std::string Upper(std::string text) {
@@ -86,6 +103,14 @@ Control ReadControl(const std::string& tool) {
         if (action == "lower") control.lower = true;
         if (action == "print") control.prints.push_back(text);
         if (action == "size") control.size = std::atol(text.c_str());
+        if (action == "hang") control.hang = true;
+        if (action == "dir") control.dir = true;
+        if (action == "die") control.die = true;
+        if (action == "droplnk") control.drop_directives = true;
+        if (action == "lnk") {
+            control.rewrite_directives = true;
+            control.directives = text;
+        }
     }
     return control;
 }
@@ -115,6 +140,26 @@ bool ReadFile(const std::string& name, std::string* bytes) {
     return true;
 }
 
+// The output as the control file asks: a directory in its place, or the
+// file written in two halves 20 seconds apart, or simply the file.
+void MakeOutput(const std::string& tool, const std::string& name,
+                const std::string& bytes, const Control& control) {
+    if (control.dir) {
+        std::error_code ignored;
+        std::filesystem::create_directory(name, ignored);
+        return;
+    }
+    if (!control.hang) {
+        WriteFile(name, bytes);
+        return;
+    }
+    WriteFile(name, bytes.substr(0, bytes.size() / 2));
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    WriteFile(name, bytes);
+    std::ofstream log("STANDIN.LOG", std::ios::binary | std::ios::app);
+    log << tool << " finished\n";
+}
+
 // The final component is lowered only, so directories named in upper case
 // still hold the output.
 std::string LowerLastComponent(const std::string& path) {
@@ -123,7 +168,7 @@ std::string LowerLastComponent(const std::string& path) {
     return path.substr(0, cut + 1) + Lower(path.substr(cut + 1));
 }
 
-void Compile(int argc, char** argv, const Control& control) {
+void Compile(const std::string& tool, int argc, char** argv, const Control& control) {
     if (argc < 2) return;
     std::string source = argv[argc - 1];
     std::string base = AfterLastSeparator(source);
@@ -131,7 +176,7 @@ void Compile(int argc, char** argv, const Control& control) {
     if (dot != std::string::npos) base.resize(dot);
     std::string object = base + ".OBJ";
     if (control.lower) object = Lower(object);
-    WriteFile(object, "OBJECT " + source + "\n");
+    MakeOutput(tool, object, "OBJECT " + source + "\n", control);
 }
 
 // The executable is named on the directive file's "name " line.
@@ -150,7 +195,7 @@ std::string ExecutableName(const std::string& directives) {
     return "";
 }
 
-void Link(int argc, char** argv, const Control& control) {
+void Link(const std::string& tool, int argc, char** argv, const Control& control) {
     if (argc < 2 || argv[1][0] != '@') return;
     std::string directives;
     if (!ReadFile(argv[1] + 1, &directives)) return;
@@ -159,7 +204,7 @@ void Link(int argc, char** argv, const Control& control) {
     if (name.empty()) return;
     if (control.lower) name = LowerLastComponent(name);
     long size = control.size < 0 ? 0 : control.size;
-    WriteFile(name, std::string(static_cast<size_t>(size), 'X'));
+    MakeOutput(tool, name, std::string(static_cast<size_t>(size), 'X'), control);
 }
 
 }  // namespace
@@ -174,10 +219,17 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (!control.no_output) {
         if (tool == "WLINK") {
-            Link(argc, argv, control);
+            Link(tool, argc, argv, control);
         } else {
-            Compile(argc, argv, control);
+            Compile(tool, argc, argv, control);
         }
     }
+    if (control.drop_directives) std::remove("~ZORBEX~.LNK");
+    if (control.rewrite_directives) WriteFile("~ZORBEX~.LNK", control.directives + "\n");
+#ifdef SIGKILL
+    if (control.die) std::raise(SIGKILL);
+#else
+    if (control.die) std::abort();
+#endif
     return control.fail ? 3 : 0;
 }
