@@ -152,3 +152,9 @@ bool IsConsoleName(const char* name) {
     return (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' && (name[2] | 0x20) == 'n' &&
            name[3] == '\0';
 }
+
+int ConsoleFullPath(char* out, size_t cap) {
+    if (cap < 4) return -1;
+    memcpy(out, "con", 4);
+    return 0;
+}

@@ -30,5 +30,8 @@ int FullPath(char* out, size_t cap, const char* name);
 // Whether name is "con" in any case: the console, never made absolute.
 bool IsConsoleName(const char* name);
 
+// FullPath of the console's name: "con". Returns 0, or -1 when cap is short.
+int ConsoleFullPath(char* out, size_t cap);
+
 // Whether names are to be scanned with the double-byte rule.
 bool DoubleByteCodePage();

@@ -62,11 +62,7 @@ const char* CurrentDirectory(size_t* len) {
 int FullPath(char* out, size_t cap, const char* name) {
     if (cap == 0) return -1;
     out[0] = '\0';
-    if (IsConsoleName(name)) {
-        if (cap < 4) return -1;
-        memcpy(out, "con", 4);
-        return 0;
-    }
+    if (IsConsoleName(name)) return ConsoleFullPath(out, cap);
     size_t len = 0;
     bool ok = true;
     if (IsSeparator(name[0])) {

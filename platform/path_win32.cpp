@@ -8,11 +8,7 @@
 int FullPath(char* out, size_t cap, const char* name) {
     if (cap == 0) return -1;
     out[0] = '\0';
-    if (IsConsoleName(name)) {
-        if (cap < 4) return -1;
-        memcpy(out, "con", 4);
-        return 0;
-    }
+    if (IsConsoleName(name)) return ConsoleFullPath(out, cap);
     DWORD size = cap > MAXDWORD ? MAXDWORD : static_cast<DWORD>(cap);
     // The system cannot make "" absolute; it means the current directory.
     DWORD n = name[0] == '\0' ? GetCurrentDirectoryA(size, out)
