@@ -28,6 +28,7 @@ int RunCommand(const char* command) {
     sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     pid_t pid;
+    WatchListings();
     int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     // Whatever the command did, it may have changed any directory.

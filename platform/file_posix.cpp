@@ -16,8 +16,9 @@ bool Missing(int error) { return error == ENOENT || error == ENOTDIR; }
 }  // namespace
 
 FileHandle OpenForReading(const char* name) {
-    char path[kSystemNameSize];
-    if (SystemName(name, path, sizeof path) != 0) return kNoFile;
+    char buf[kSystemNameSize];
+    const char* path = SystemName(name, buf, sizeof buf);
+    if (!path) return kNoFile;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0 && Missing(errno)) {
         char matched[kSystemNameSize];
@@ -57,12 +58,17 @@ int CloseFile(FileHandle file) {
 }
 
 int RemoveFile(const char* name) {
-    char path[kSystemNameSize];
-    if (SystemName(name, path, sizeof path) != 0) return -1;
+    char buf[kSystemNameSize];
+    const char* path = SystemName(name, buf, sizeof buf);
+    if (!path) return -1;
+    DropUnwatchedListings();
     int r = unlink(path);
     if (r != 0 && Missing(errno)) {
         char matched[kSystemNameSize];
-        if (MatchCase(path, matched, sizeof matched) == 0) r = unlink(matched);
+        if (MatchCase(path, matched, sizeof matched) == 0) {
+            DropUnwatchedListings();
+            r = unlink(matched);
+        }
     }
     if (r != 0) return -1;
     ForgetListings();
@@ -70,6 +76,7 @@ int RemoveFile(const char* name) {
 }
 
 int RemoveExactFile(const char* name) {
+    DropUnwatchedListings();
     if (unlink(name) != 0) return -1;
     ForgetListings();
     return 0;

@@ -58,8 +58,12 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         return false;
     }
     time_t start = t - ((t % 3600) + 3600) % 3600;
-    int i = 0;
-    while (i < kHours && hours[i] != start) i++;
+    static int last = 0;  // the hour of the last call, most often the one asked for
+    int i = last;
+    if (hours[i] != start) {
+        i = 0;
+        while (i < kHours && hours[i] != start) i++;
+    }
     if (i == kHours) {
         long long first, last;
         if (!LocalSeconds(start, &first) ||
@@ -72,10 +76,20 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         hours[i] = start;
         hour_local[i] = first;
     }
+    last = i;
     long long s = hour_local[i] + (t - start);
     long long days = (s >= 0 ? s : s - 86399) / 86400;
     long long in_day = s - days * 86400;
-    CivilFromDays(days, lt);
+    // Likewise the calendar day of the last call.
+    static long long last_days = std::numeric_limits<long long>::min();
+    static LocalTime last_day;
+    if (days != last_days) {
+        CivilFromDays(days, &last_day);
+        last_days = days;
+    }
+    lt->year = last_day.year;
+    lt->month = last_day.month;
+    lt->day = last_day.day;
     lt->hour = static_cast<int>(in_day / 3600);
     lt->minute = static_cast<int>(in_day / 60 % 60);
     lt->second = static_cast<int>(in_day % 60);
@@ -111,8 +125,9 @@ void KeepName(const char* path, char* out) {
 int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     rec->handle = -1;
     rec->filter = filter;
-    char path[kSystemNameSize];
-    if (SystemName(name, path, sizeof path) != 0) return -1;
+    char buf[kSystemNameSize];
+    const char* path = SystemName(name, buf, sizeof buf);
+    if (!path) return -1;
     struct stat st;
     const char* found = path;
     char matched[kSystemNameSize];

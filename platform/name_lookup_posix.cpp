@@ -1,11 +1,14 @@
-// Case-insensitive name look-up with a cache of directory listings. Each
-// listed directory is watched, and after a tool run or a deletion the changes
-// it saw are applied to the listings, so a directory is read once per run
-// however many tools add files to it.
+// Case-insensitive name look-up with a cache of directory listings. Before a
+// tool runs, each listed directory is watched, and afterwards the changes it
+// saw are applied to the listings, so a directory is read once per run
+// however many tools add files to it. A run that starts no tool sets no
+// watch: closing a watch at exit makes the system wait for a grace period of
+// several milliseconds, as long as the rest of a small run.
 #include "name_lookup_posix.h"
 
 #include <dirent.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,17 +21,36 @@ namespace {
 
 constexpr uint32_t kEmpty = 0;
 constexpr uint32_t kGone = UINT32_MAX;
+constexpr size_t kHead = 22;
+
+// A name's place in a listing, with the hash of its upper-cased form, its
+// length and its first characters kept beside it: a look-up reads the table
+// at one place and, for a name of up to kHead characters, nothing else,
+// since on a large directory each read elsewhere is a cache miss.
+struct Slot {
+    uint32_t at;  // offset into names plus one, kEmpty or kGone
+    uint32_t hash;
+    uint16_t len;
+    char head[kHead];
+};
+
+// A name in the listing's text before it has a slot.
+struct Entry {
+    uint32_t at;
+    uint32_t hash;
+};
 
 // One directory: its entries' names one after another, each ended by a NUL,
 // and an open-addressing table over them keyed by the upper-cased name, so
 // the entries that differ only in case sit in one run of slots.
 struct Listing {
     std::string dir;
-    int watch;                    // -1: not watched, dropped at every change
+    int watch;  // -1: not watched yet
+    timespec changed;  // the directory's change time when it was read
     std::vector<char> names;
-    std::vector<uint32_t> slots;  // offset into names plus one, kEmpty or kGone
+    std::vector<Slot> slots;
     size_t live;
-    size_t used;                  // slots not empty
+    size_t used;  // slots not empty
 };
 
 std::vector<Listing> listings;
@@ -36,59 +58,82 @@ int watcher = -1;
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// Clearing bit 5 folds each lower-case letter onto its capital (and a few
+// other bytes onto others, which costs only a compare): names that differ
+// only in case hash alike.
 uint32_t Hash(const char* name, size_t n) {
     uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; i++) h = (h ^ static_cast<unsigned char>(Upper(name[i]))) * 16777619u;
+    for (size_t i = 0; i < n; i++) h = (h ^ (static_cast<unsigned char>(name[i]) & 0xDFu)) * 16777619u;
     return h;
 }
 
 bool SameIgnoringCase(const char* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; i++) {
-        if (Upper(a[i]) != Upper(b[i])) return false;
+        if (a[i] != b[i] && Upper(a[i]) != Upper(b[i])) return false;
     }
     return true;
 }
 
-void Place(Listing* l, uint32_t at) {
-    const char* name = &l->names[at];
-    size_t mask = l->slots.size() - 1;
-    size_t s = Hash(name, strlen(name)) & mask;
-    while (l->slots[s] != kEmpty) s = (s + 1) & mask;
-    l->slots[s] = at + 1;
+const char* NameOf(const Listing& l, const Slot& slot) { return &l.names[slot.at - 1]; }
+
+// The first slot to try: the hash scaled to the table, whose size need not
+// be a power of two.
+size_t Home(uint32_t hash, size_t size) {
+    return static_cast<size_t>((static_cast<uint64_t>(hash) * size) >> 32);
+}
+
+size_t Next(size_t s, size_t size) { return s + 1 == size ? 0 : s + 1; }
+
+void Place(Listing* l, Entry e) {
+    const char* name = &l->names[e.at - 1];
+    size_t n = strlen(name);
+    Slot slot = {e.at, e.hash, static_cast<uint16_t>(n), {}};
+    memcpy(slot.head, name, n < kHead ? n : kHead);
+    size_t size = l->slots.size();
+    size_t s = Home(e.hash, size);
+    while (l->slots[s].at != kEmpty) s = Next(s, size);
+    l->slots[s] = slot;
     l->used++;
 }
 
-// Rebuilds the table over the live names, with room for as many again.
-void Reindex(Listing* l) {
-    if (!l->slots.empty()) {
-        std::vector<char> names;
-        for (uint32_t slot : l->slots) {
-            if (slot == kEmpty || slot == kGone) continue;
-            const char* name = &l->names[slot - 1];
-            names.insert(names.end(), name, name + strlen(name) + 1);
-        }
-        l->names.swap(names);
-    }
-    size_t size = 16;
-    while (size < 4 * l->live + 4) size *= 2;
-    l->slots.assign(size, kEmpty);
+// Builds the table over the given names at most half full, so that a third
+// as many again can be added before it is rebuilt.
+void Build(Listing* l, const std::vector<Entry>& entries) {
+    l->slots.assign(2 * entries.size() + 16, Slot{kEmpty, 0, 0, {}});
     l->used = 0;
-    for (size_t at = 0; at < l->names.size(); at += strlen(&l->names[at]) + 1) {
-        Place(l, static_cast<uint32_t>(at));
+    l->live = entries.size();
+    for (const Entry& e : entries) Place(l, e);
+}
+
+bool Full(const Listing& l) { return 3 * (l.used + 1) > 2 * l.slots.size(); }
+
+// Drops the names of removed entries and rebuilds the table.
+void Reindex(Listing* l) {
+    std::vector<char> names;
+    std::vector<Entry> kept;
+    for (const Slot& slot : l->slots) {
+        if (slot.at == kEmpty || slot.at == kGone) continue;
+        const char* name = NameOf(*l, slot);
+        kept.push_back({static_cast<uint32_t>(names.size() + 1), slot.hash});
+        names.insert(names.end(), name, name + slot.len + 1);
     }
+    l->names.swap(names);
+    Build(l, kept);
 }
 
 // The slot of the entry that is exactly name, or of the first entry in byte
 // order that matches it without regard to case; -1 when none does.
 long FindSlot(const Listing& l, const char* name, size_t n, bool exact_only) {
-    size_t mask = l.slots.size() - 1;
+    size_t size = l.slots.size();
+    uint32_t h = Hash(name, n);
     long first = -1;
-    for (size_t s = Hash(name, n) & mask; l.slots[s] != kEmpty; s = (s + 1) & mask) {
-        if (l.slots[s] == kGone) continue;
-        const char* entry = &l.names[l.slots[s] - 1];
-        if (strlen(entry) != n || !SameIgnoringCase(entry, name, n)) continue;
+    for (size_t s = Home(h, size); l.slots[s].at != kEmpty; s = Next(s, size)) {
+        const Slot& slot = l.slots[s];
+        if (slot.at == kGone || slot.hash != h || slot.len != n) continue;
+        const char* entry = n <= kHead ? slot.head : NameOf(l, slot);
         if (memcmp(entry, name, n) == 0) return static_cast<long>(s);
-        if (!exact_only && (first < 0 || strcmp(entry, &l.names[l.slots[first] - 1]) < 0)) {
+        if (exact_only || !SameIgnoringCase(entry, name, n)) continue;
+        if (first < 0 || strcmp(NameOf(l, slot), NameOf(l, l.slots[first])) < 0) {
             first = static_cast<long>(s);
         }
     }
@@ -99,42 +144,59 @@ long FindSlot(const Listing& l, const char* name, size_t n, bool exact_only) {
 bool Add(Listing* l, const char* name) {
     size_t n = strlen(name);
     if (FindSlot(*l, name, n, true) >= 0) return true;
-    if (2 * (l->used + 1) > l->slots.size()) Reindex(l);
-    if (l->names.size() + n + 1 >= UINT32_MAX) return false;
+    if (Full(*l)) Reindex(l);
+    if (n > UINT16_MAX || l->names.size() + n + 1 >= UINT32_MAX) return false;
     l->names.insert(l->names.end(), name, name + n + 1);
     l->live++;
-    Place(l, static_cast<uint32_t>(l->names.size() - n - 1));
+    Place(l, {static_cast<uint32_t>(l->names.size() - n), Hash(name, n)});
     return true;
 }
 
 void Remove(Listing* l, const char* name) {
     long s = FindSlot(*l, name, strlen(name), true);
     if (s < 0) return;
-    l->slots[s] = kGone;
+    l->slots[s].at = kGone;
     l->live--;
 }
 
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+const char* OpenName(const Listing& l) { return l.dir.empty() ? "." : l.dir.c_str(); }
+
 const Listing* ReadListing(const char* dir, size_t n) {
-    std::string path(dir, n);
-    const char* open_name = n == 0 ? "." : path.c_str();
-    if (watcher < 0) watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    // Watched before it is read, so no change falls between the two.
-    int watch = watcher < 0 ? -1
-                            : inotify_add_watch(watcher, open_name,
-                                                IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
-    DIR* d = opendir(open_name);
+    Listing listing = {std::string(dir, n), -1, {}, {}, {}, 0, 0};
+    DIR* d = opendir(OpenName(listing));
     if (!d) return nullptr;
-    Listing listing = {std::move(path), watch, {}, {}, 0, 0};
+    // Taken before the entries, so a change while they are read shows too.
+    struct stat st;
+    if (fstat(dirfd(d), &st) != 0) {
+        closedir(d);
+        return nullptr;
+    }
+    listing.changed = st.st_mtim;
+    std::vector<Entry> entries;
+    bool fits = true;
     while (dirent* e = readdir(d)) {
-        listing.names.insert(listing.names.end(), e->d_name, e->d_name + strlen(e->d_name) + 1);
-        listing.live++;
+        size_t len = strlen(e->d_name);
+        if (len > UINT16_MAX || listing.names.size() + len + 1 >= UINT32_MAX) fits = false;
+        if (!fits) continue;
+        entries.push_back({static_cast<uint32_t>(listing.names.size() + 1), Hash(e->d_name, len)});
+        listing.names.insert(listing.names.end(), e->d_name, e->d_name + len + 1);
     }
     closedir(d);
-    if (listing.names.size() >= UINT32_MAX) return nullptr;
-    Reindex(&listing);
+    if (!fits) return nullptr;
+    Build(&listing, entries);
     listings.push_back(std::move(listing));
     return &listings.back();
+}
+
+// Whether the directory has not changed since the listing was read, as far
+// as its change time tells.
+bool Unchanged(const Listing& l) {
+    struct stat st;
+    return stat(OpenName(l), &st) == 0 && SameTime(st.st_mtim, l.changed);
 }
 
 const Listing* FindListing(const char* dir, size_t n, bool may_read) {
@@ -144,9 +206,14 @@ const Listing* FindListing(const char* dir, size_t n, bool may_read) {
     return may_read ? ReadListing(dir, n) : nullptr;
 }
 
-const char* FindEntry(const Listing& l, const char* component, size_t n) {
+// The entry's name, not ended by a NUL, and its length in *len; taken from
+// the slot when it is held there whole.
+const char* FindEntry(const Listing& l, const char* component, size_t n, size_t* len) {
     long s = FindSlot(l, component, n, false);
-    return s < 0 ? nullptr : &l.names[l.slots[s] - 1];
+    if (s < 0) return nullptr;
+    const Slot& slot = l.slots[static_cast<size_t>(s)];
+    *len = slot.len;
+    return slot.len <= kHead ? slot.head : NameOf(l, slot);
 }
 
 // Drops the listings of dir/name and of everything below it, whose meaning
@@ -183,11 +250,14 @@ void Apply(const inotify_event* e) {
     for (const std::string& dir : changed) DropBelow(dir, e->name);
 }
 
-// Drops every listing that is not watched; reads the changes seen so far.
-// Returns false when some were lost and every listing must go.
+// Drops the listings not watched whose directories have changed; reads the
+// changes seen in the others. Returns false when some were lost and every
+// listing must go.
 bool ReadChanges() {
     for (size_t i = listings.size(); i-- > 0;) {
-        if (listings[i].watch < 0) listings.erase(listings.begin() + static_cast<long>(i));
+        if (listings[i].watch < 0 && !Unchanged(listings[i])) {
+            listings.erase(listings.begin() + static_cast<long>(i));
+        }
     }
     if (watcher < 0) return true;
     alignas(inotify_event) char buf[65536];
@@ -211,9 +281,67 @@ bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n) {
     return true;
 }
 
+bool IsDots(const char* p, size_t n) {
+    return (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
+}
+
+// The directory parts of the last few names matched, what each matched, and
+// the listing its last component was found in: names come in runs from a
+// few directories (sources from one, objects from another), so most matches
+// need only their last component looked up.
+struct Recent {
+    char from[512];
+    char to[512];
+    size_t from_len;
+    size_t to_len;
+    long listing = -1;  // index into listings, or -1 when nothing is remembered
+};
+constexpr int kRecent = 4;
+Recent recent[kRecent];
+int next_recent = 0;
+
+void ForgetRecent() {
+    for (Recent& r : recent) r.listing = -1;
+}
+
+const Recent* FindRecent(const char* path, size_t dir_len) {
+    for (const Recent& r : recent) {
+        if (r.listing >= 0 && r.from_len == dir_len && memcmp(r.from, path, dir_len) == 0) return &r;
+    }
+    return nullptr;
+}
+
+int MatchRecent(const Recent& r, const char* path, size_t dir_len, char* out, size_t cap) {
+    const char* last = path + dir_len;
+    size_t n = strlen(last);
+    const char* name = FindEntry(listings[static_cast<size_t>(r.listing)], last, n, &n);
+    if (!name) return -1;
+    if (r.to_len + n + 1 > cap) return -1;
+    memcpy(out, r.to, r.to_len);
+    memcpy(out + r.to_len, name, n);
+    out[r.to_len + n] = '\0';
+    return 0;
+}
+
+void Remember(const char* path, size_t dir_len, const char* out, size_t out_len, long listing) {
+    Recent& r = recent[next_recent];
+    if (dir_len >= sizeof r.from || out_len >= sizeof r.to) return;
+    next_recent = (next_recent + 1) % kRecent;
+    memcpy(r.from, path, dir_len);
+    memcpy(r.to, out, out_len);
+    r.from_len = dir_len;
+    r.to_len = out_len;
+    r.listing = listing;
+}
+
 int Match(const char* path, char* out, size_t cap, bool may_read) {
     size_t len = 0;
     if (cap == 0) return -1;
+    const char* slash = strrchr(path, '/');
+    size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
+    bool plain_last = path[dir_len] != '\0' && !IsDots(path + dir_len, strlen(path + dir_len));
+    const Recent* r = plain_last ? FindRecent(path, dir_len) : nullptr;
+    if (r) return MatchRecent(*r, path, dir_len, out, cap);
     out[0] = '\0';
     const char* p = path;
     if (*p == '/') {
@@ -224,15 +352,14 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
         const char* end = strchr(p, '/');
         size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
         const char* name = p;
-        bool dots = (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
-        if (!dots) {
+        if (!IsDots(p, n)) {
             const Listing* listing = FindListing(out, len, may_read);
             if (!listing && !may_read) return 1;
             // An unreadable directory can still be passed through by name.
             if (listing) {
-                name = FindEntry(*listing, p, n);
+                name = FindEntry(*listing, p, n, &n);
                 if (!name) return -1;
-                n = strlen(name);
+                if (!end) Remember(path, dir_len, out, len, listing - listings.data());
             }
         }
         if (!Append(out, cap, &len, name, n)) return -1;
@@ -247,11 +374,12 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
 
 }  // namespace
 
-int SystemName(const char* name, char* out, size_t cap) {
+const char* SystemName(const char* name, char* buf, size_t cap) {
     size_t n = strlen(name);
-    if (n + 1 > cap) return -1;
-    for (size_t i = 0; i <= n; i++) out[i] = name[i] == '\\' ? '/' : name[i];
-    return 0;
+    if (n + 1 > cap) return nullptr;
+    if (!memchr(name, '\\', n)) return name;
+    for (size_t i = 0; i <= n; i++) buf[i] = name[i] == '\\' ? '/' : name[i];
+    return buf;
 }
 
 // Before saying that nothing matches, the listings take in the changes seen
@@ -263,12 +391,38 @@ int MatchCase(const char* path, char* out, size_t cap) {
 }
 
 int MatchCached(const char* path, char* out, size_t cap) {
+    if (listings.empty()) return 1;
     int r = Match(path, out, cap, false);
     if (r >= 0) return r;
     ForgetListings();
     return Match(path, out, cap, false);
 }
 
+void WatchListings() {
+    ForgetRecent();
+    for (size_t i = listings.size(); i-- > 0;) {
+        Listing& l = listings[i];
+        if (l.watch >= 0) continue;
+        if (watcher < 0) watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watcher >= 0) {
+            l.watch = inotify_add_watch(watcher, OpenName(l),
+                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        }
+        // Checked once watched, so no change falls between the check and
+        // the watch; one that cannot be watched is read again when needed.
+        if (l.watch < 0 || !Unchanged(l)) listings.erase(listings.begin() + static_cast<long>(i));
+    }
+}
+
+void DropUnwatchedListings() {
+    ForgetRecent();
+    for (size_t i = listings.size(); i-- > 0;) {
+        if (listings[i].watch < 0) listings.erase(listings.begin() + static_cast<long>(i));
+    }
+}
+
 void ForgetListings() {
+    ForgetRecent();
     if (!ReadChanges()) listings.clear();
 }

@@ -6,9 +6,9 @@
 
 constexpr size_t kSystemNameSize = 4096;
 
-// Copies name into out with each "\" turned into "/". Returns 0, or -1 when
-// it does not fit.
-int SystemName(const char* name, char* out, size_t cap);
+// The name with each "\" turned into "/": name itself when it has none, else
+// a copy in buf; null when it is too long for buf.
+const char* SystemName(const char* name, char* buf, size_t cap);
 
 // For a system name that does not exist as written: matches each missing
 // component against its directory's entries without regard to ASCII case
@@ -21,8 +21,17 @@ int MatchCase(const char* path, char* out, size_t cap);
 // match nothing, 1 when a listing it needs has not been read.
 int MatchCached(const char* path, char* out, size_t cap);
 
+// Before a tool runs, which may change any directory: has every listing
+// watched, or dropped when it cannot be or its directory changed after it
+// was read.
+void WatchListings();
+
+// Before the driver deletes a file: drops the listings not watched. Cheaper
+// than watching them when nothing else follows, as at the end of a run.
+void DropUnwatchedListings();
+
 // Brings the directory listings read so far up to date with the changes
 // seen in their directories, or drops those whose changes cannot be seen;
-// called whenever a tool has run or a file was deleted, since either may
-// change what a directory holds.
+// called whenever a tool has run or a file was deleted, and before a
+// look-up says that nothing matches.
 void ForgetListings();

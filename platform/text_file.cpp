@@ -30,21 +30,39 @@ int Refill(TextReader* reader) {
 
 LineRead ReadLine(TextReader* reader, char* line, size_t cap) {
     size_t got = 0;
-    while (got + 1 < cap) {
+    bool done = false;
+    while (!done && got + 1 < cap) {
         if (reader->pos == reader->len) {
             int r = Refill(reader);
             if (r < 0) return LineRead::kError;
             if (r == 0) break;
         }
-        char c = reader->block[reader->pos++];
-        if (c == '\r') continue;
-        if (c == '\x1a') {
-            reader->ended = true;
-            reader->pos = reader->len;
-            break;
+        // As much as the block holds and the line has room for.
+        const char* p = reader->block + reader->pos;
+        size_t n = reader->len - reader->pos;
+        if (n > cap - 1 - got) n = cap - 1 - got;
+        size_t i = 0;
+        while (i < n) {
+            char c = p[i++];
+            // Only the newline, the carriage return and Ctrl-Z need a look.
+            if (static_cast<unsigned char>(c) > 0x1a) {
+                line[got++] = c;
+                continue;
+            }
+            if (c == '\r') continue;
+            if (c == '\x1a') {
+                reader->ended = true;
+                i = reader->len - reader->pos;
+                done = true;
+                break;
+            }
+            line[got++] = c;
+            if (c == '\n') {
+                done = true;
+                break;
+            }
         }
-        line[got++] = c;
-        if (c == '\n') break;
+        reader->pos += i;
     }
     if (got == 0) return LineRead::kEnd;
     line[got] = '\0';

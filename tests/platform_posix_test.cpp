@@ -222,18 +222,26 @@ TEST_F(PosixPlatform, RemoveFileMatchesCaseButDirectiveFileIsExact) {
     EXPECT_TRUE(Exists("~zorbex~.lnk"));
 }
 
-TEST_F(PosixPlatform, ListingIsReadAgainAfterAToolRunOrADelete) {
-    Make("a.c");
+// In a directory of its own, so no listing of it is left from a test before.
+TEST_F(PosixPlatform, ListingFollowsChangesBeforeAndDuringToolRuns) {
+    ASSERT_EQ(mkdir("d", 0755), 0);
+    Make("d/a.c");
     SearchRecord rec;
-    EXPECT_NE(FindFile("B.C", 0, &rec), 0);  // reads the listing
-    Make("b.c");
+    EXPECT_NE(FindFile("D/B.C", 0, &rec), 0);  // reads the listing
+    Make("d/b.c");
     RunCommand("true");
-    EXPECT_EQ(FindFile("B.C", 0, &rec), 0) << "a tool run drops the listing";
-    EXPECT_NE(FindFile("C.C", 0, &rec), 0);
-    Make("c.c");
-    Make("junk");
-    EXPECT_EQ(RemoveFile("junk"), 0);
-    EXPECT_EQ(FindFile("C.C", 0, &rec), 0) << "a delete drops the listing";
+    EXPECT_EQ(FindFile("D/B.C", 0, &rec), 0) << "a change before a tool run is seen";
+    RunCommand("touch d/c.c");
+    EXPECT_EQ(FindFile("D/C.C", 0, &rec), 0) << "a change by a tool is seen";
+    EXPECT_NE(FindFile("D/E.C", 0, &rec), 0);
+    Make("d/e.c");
+    EXPECT_EQ(FindFile("D/E.C", 0, &rec), 0) << "a change seen before saying none matches";
+    ASSERT_EQ(mkdir("f", 0755), 0);
+    EXPECT_NE(FindFile("F/G.C", 0, &rec), 0);
+    Make("f/g.c");
+    Make("f/junk");
+    EXPECT_EQ(RemoveFile("F/JUNK"), 0);
+    EXPECT_EQ(FindFile("F/G.C", 0, &rec), 0) << "a change before a delete is seen";
 }
 
 TEST_F(PosixPlatform, RunCommandThroughTheShell) {
