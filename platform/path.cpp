@@ -42,6 +42,10 @@ void Put(Joined* j, char c) {
 }
 
 void PutText(Joined* j, const char* text, char separator, bool double_byte) {
+    if (!double_byte) {
+        for (const char* p = text; *p; p++) Put(j, IsSeparator(*p) && separator ? separator : *p);
+        return;
+    }
     for (const char* p = text; *p;) {
         size_t n = CharLength(p, double_byte);
         if (n == 1 && IsSeparator(*p) && separator) {
