@@ -75,8 +75,7 @@ bool NameTooLong(const char* source) {
 bool BuildModule(Run* run, const char* line) {
     bool force = line[0] == '*';
     char source[kNameSize];
-    CopyCut(source, sizeof source, force ? line + 1 : line);
-    UpperCase(source);
+    CopyUpper(source, sizeof source, force ? line + 1 : line);
 
     char full[kNameSize];
     if (FullPath(full, sizeof full, source) != 0) return NameTooLong(source);

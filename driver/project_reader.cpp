@@ -25,8 +25,7 @@ char* CleanLine(char* line) {
 
 bool SetExecutableName(Run* run, const char* value) {
     ProjectSettings* s = &run->settings;
-    CopyCut(s->exe_name, sizeof s->exe_name, value);
-    UpperCase(s->exe_name);
+    CopyUpper(s->exe_name, sizeof s->exe_name, value);
     PathParts parts;
     SplitPath(s->exe_name, &parts, run->double_byte);
     if (parts.ext[0] != '\0') return true;

@@ -28,6 +28,12 @@ bool SamePrefix(const char* text, const char* prefix, size_t n) {
     return true;
 }
 
+void CopyUpper(char* out, size_t cap, const char* text) {
+    size_t n = strnlen(text, cap - 1);
+    for (size_t i = 0; i < n; i++) out[i] = Upper(text[i]);
+    out[n] = '\0';
+}
+
 void CopyCut(char* out, size_t cap, const char* text) {
     size_t n = strnlen(text, cap - 1);
     memcpy(out, text, n);

@@ -85,3 +85,6 @@ bool SamePrefix(const char* text, const char* prefix, size_t n);
 
 // Copies at most cap - 1 characters of text and terminates the copy.
 void CopyCut(char* out, size_t cap, const char* text);
+
+// CopyCut, upper-casing the copy.
+void CopyUpper(char* out, size_t cap, const char* text);

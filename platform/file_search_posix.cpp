@@ -57,7 +57,9 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         t > std::numeric_limits<time_t>::max() - 7200) {
         return false;
     }
-    time_t start = t - ((t % 3600) + 3600) % 3600;
+    time_t into_hour = t % 3600;
+    if (into_hour < 0) into_hour += 3600;
+    time_t start = t - into_hour;
     static int last = 0;  // the hour of the last call, most often the one asked for
     int i = last;
     if (hours[i] != start) {
@@ -77,9 +79,13 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         hour_local[i] = first;
     }
     last = i;
-    long long s = hour_local[i] + (t - start);
-    long long days = (s >= 0 ? s : s - 86399) / 86400;
+    long long s = hour_local[i] + into_hour;
+    long long days = s / 86400;
     long long in_day = s - days * 86400;
+    if (in_day < 0) {
+        days--;
+        in_day += 86400;
+    }
     // Likewise the calendar day of the last call.
     static long long last_days = std::numeric_limits<long long>::min();
     static LocalTime last_day;
@@ -90,9 +96,10 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
     lt->year = last_day.year;
     lt->month = last_day.month;
     lt->day = last_day.day;
-    lt->hour = static_cast<int>(in_day / 3600);
-    lt->minute = static_cast<int>(in_day / 60 % 60);
-    lt->second = static_cast<int>(in_day % 60);
+    int seconds = static_cast<int>(in_day);
+    lt->hour = seconds / 3600;
+    lt->minute = seconds % 3600 / 60;
+    lt->second = seconds % 60;
     return true;
 }
 

@@ -43,7 +43,14 @@ void Put(Joined* j, char c) {
 
 void PutText(Joined* j, const char* text, char separator, bool double_byte) {
     if (!double_byte) {
-        for (const char* p = text; *p; p++) Put(j, IsSeparator(*p) && separator ? separator : *p);
+        size_t n = strlen(text);
+        if (j->len + n >= j->cap) {
+            j->overflow = true;
+            return;
+        }
+        char* out = j->out + j->len;
+        for (size_t i = 0; i < n; i++) out[i] = IsSeparator(text[i]) && separator ? separator : text[i];
+        j->len += n;
         return;
     }
     for (const char* p = text; *p;) {
@@ -82,12 +89,14 @@ void SplitPath(const char* path, PathParts* parts, bool double_byte) {
         // Without double-byte characters the last separator and the last dot
         // after it can be found from the end.
         end = start + strlen(start);
-        for (const char* p = end; p > start; p--) {
-            if (IsSeparator(p[-1])) {
-                after_separator = p;
+        const char* p = end;
+        while (p > start && !IsSeparator(p[-1])) p--;
+        after_separator = p;
+        for (const char* q = end; q > p; q--) {
+            if (q[-1] == '.') {
+                dot = q - 1;
                 break;
             }
-            if (p[-1] == '.' && !dot) dot = p - 1;
         }
     } else {
         const char* p = start;

@@ -20,22 +20,33 @@ bool Put(char* out, size_t cap, size_t* len, const char* text, size_t n) {
 // Appends the components of text to the absolute name in out, resolving "."
 // and ".." by text; out always starts with "/".
 bool AddComponents(char* out, size_t cap, size_t* len, const char* text) {
+    size_t at = *len;
     const char* p = text;
-    while (*p) {
+    for (;;) {
         while (IsSeparator(*p)) p++;
+        if (*p == '\0') break;
         const char* start = p;
-        while (*p && !IsSeparator(*p)) p++;
+        while (*p != '\0' && !IsSeparator(*p)) p++;
         size_t n = static_cast<size_t>(p - start);
-        if (n == 0 || (n == 1 && start[0] == '.')) continue;
+        if (n == 1 && start[0] == '.') continue;
         if (n == 2 && start[0] == '.' && start[1] == '.') {
-            while (*len > 1 && out[*len - 1] != '/') (*len)--;
-            if (*len > 1) (*len)--;
-            out[*len] = '\0';
+            while (at > 1 && out[at - 1] != '/') at--;
+            if (at > 1) at--;
             continue;
         }
-        if (out[*len - 1] != '/' && !Put(out, cap, len, "/", 1)) return false;
-        if (!Put(out, cap, len, start, n)) return false;
+        size_t slash = out[at - 1] != '/';
+        if (at + slash + n + 1 > cap) {
+            *len = at;
+            out[at] = '\0';
+            return false;
+        }
+        out[at] = '/';
+        at += slash;
+        memcpy(out + at, start, n);
+        at += n;
     }
+    out[at] = '\0';
+    *len = at;
     return true;
 }
 

@@ -43,12 +43,15 @@ LineRead ReadLine(TextReader* reader, char* line, size_t cap) {
         if (n > cap - 1 - got) n = cap - 1 - got;
         size_t i = 0;
         while (i < n) {
+            // Only the newline, the carriage return and Ctrl-Z need a look:
+            // the bytes before the first of them are copied as they are.
+            size_t plain = i;
+            while (plain < n && static_cast<unsigned char>(p[plain]) > 0x1a) plain++;
+            memcpy(line + got, p + i, plain - i);
+            got += plain - i;
+            i = plain;
+            if (i == n) break;
             char c = p[i++];
-            // Only the newline, the carriage return and Ctrl-Z need a look.
-            if (static_cast<unsigned char>(c) > 0x1a) {
-                line[got++] = c;
-                continue;
-            }
             if (c == '\r') continue;
             if (c == '\x1a') {
                 reader->ended = true;
@@ -101,9 +104,20 @@ void Append(TextWriter* writer, const char* text) {
 }  // namespace
 
 int WriteTextLine(TextWriter* writer, const char* text, const char* more) {
-    Append(writer, text);
-    if (more) Append(writer, more);
-    Append(writer, kLineEnd);
+    size_t a = strlen(text);
+    size_t b = more ? strlen(more) : 0;
+    size_t c = strlen(kLineEnd);
+    if (writer->len + a + b + c <= sizeof writer->block) {
+        char* at = writer->block + writer->len;
+        memcpy(at, text, a);
+        if (b > 0) memcpy(at + a, more, b);
+        memcpy(at + a + b, kLineEnd, c);
+        writer->len += a + b + c;
+    } else {
+        Append(writer, text);
+        if (more) Append(writer, more);
+        Append(writer, kLineEnd);
+    }
     return writer->failed ? -1 : 0;
 }
 
