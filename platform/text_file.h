@@ -6,7 +6,10 @@
 
 #include "file.h"
 
-constexpr size_t kTextBlock = 65536;
+// Large enough that a file is read and written in few calls, small enough
+// that a short project touches most of it: the memory a run uses hardly
+// depends on the project's length.
+constexpr size_t kTextBlock = 16384;
 
 // Text mode: every carriage return is dropped wherever it stands, and a
 // Ctrl-Z byte ends the file.
