@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kEmpty = 0;
 constexpr uint32_t kGone = UINT32_MAX;
-constexpr size_t kHead = 22;
+constexpr size_t kHead = 14;
 
 // A name's place in a listing, with the hash of its upper-cased form, its
 // length and its first characters kept beside it: a look-up reads the table

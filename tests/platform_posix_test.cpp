@@ -191,6 +191,10 @@ TEST_F(PosixPlatform, NamesMatchWithoutRegardToCase) {
     EXPECT_STREQ(rec.name, "util.c");
     EXPECT_EQ(FindFile("SRC/UTIL.C", 0, &rec), 0);
     EXPECT_NE(FindFile("SRC/OTHER.C", 0, &rec), 0);
+    Make("src/a_name_longer_than_any_held_whole.c");
+    Make("src/a_name_longer_than_any_held_whole.h");
+    EXPECT_EQ(FindFile("SRC/A_NAME_LONGER_THAN_ANY_HELD_WHOLE.C", 0, &rec), 0);
+    EXPECT_STREQ(rec.name, "a_name_longer_than_any_held_whole.c");
     FileHandle f = OpenForReading("Src\\Util.C");
     EXPECT_NE(f, kNoFile);
     CloseFile(f);
