@@ -60,8 +60,8 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
     time_t into_hour = t % 3600;
     if (into_hour < 0) into_hour += 3600;
     time_t start = t - into_hour;
-    static int last = 0;  // the hour of the last call, most often the one asked for
-    int i = last;
+    static int last_hour = 0;  // the hour of the last call, most often the one asked for
+    int i = last_hour;
     if (hours[i] != start) {
         i = 0;
         while (i < kHours && hours[i] != start) i++;
@@ -78,7 +78,7 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         hours[i] = start;
         hour_local[i] = first;
     }
-    last = i;
+    last_hour = i;
     long long s = hour_local[i] + into_hour;
     long long days = s / 86400;
     long long in_day = s - days * 86400;

@@ -377,7 +377,7 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
 const char* SystemName(const char* name, char* buf, size_t cap) {
     size_t n = strlen(name);
     if (n + 1 > cap) return nullptr;
-    if (!memchr(name, '\\', n)) return name;
+    if (!strchr(name, '\\')) return name;
     for (size_t i = 0; i <= n; i++) buf[i] = name[i] == '\\' ? '/' : name[i];
     return buf;
 }

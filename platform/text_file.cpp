@@ -1,6 +1,7 @@
 // Text-mode reading and buffered writing over plain files.
 #include "text_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 void StartReader(TextReader* reader, FileHandle file) {
@@ -109,9 +110,9 @@ int WriteTextLine(TextWriter* writer, const char* text, const char* more) {
     size_t c = strlen(kLineEnd);
     if (writer->len + a + b + c <= sizeof writer->block) {
         char* at = writer->block + writer->len;
-        memcpy(at, text, a);
-        if (b > 0) memcpy(at + a, more, b);
-        memcpy(at + a + b, kLineEnd, c);
+        std::copy_n(text, a, at);
+        if (b > 0) std::copy_n(more, b, at + a);
+        std::copy_n(kLineEnd, c, at + a + b);
         writer->len += a + b + c;
     } else {
         Append(writer, text);
