@@ -49,7 +49,6 @@ struct Listing {
     timespec changed;  // the directory's change time when it was read
     std::vector<char> names;
     std::vector<Slot> slots;
-    size_t live;
     size_t used;  // slots not empty
 };
 
@@ -101,7 +100,6 @@ void Place(Listing* l, Entry e) {
 void Build(Listing* l, const std::vector<Entry>& entries) {
     l->slots.assign(2 * entries.size() + 16, Slot{kEmpty, 0, 0, {}});
     l->used = 0;
-    l->live = entries.size();
     for (const Entry& e : entries) Place(l, e);
 }
 
@@ -147,7 +145,6 @@ bool Add(Listing* l, const char* name) {
     if (Full(*l)) Reindex(l);
     if (n > UINT16_MAX || l->names.size() + n + 1 >= UINT32_MAX) return false;
     l->names.insert(l->names.end(), name, name + n + 1);
-    l->live++;
     Place(l, {static_cast<uint32_t>(l->names.size() - n), Hash(name, n)});
     return true;
 }
@@ -156,7 +153,6 @@ void Remove(Listing* l, const char* name) {
     long s = FindSlot(*l, name, strlen(name), true);
     if (s < 0) return;
     l->slots[s].at = kGone;
-    l->live--;
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -166,7 +162,7 @@ bool SameTime(const timespec& a, const timespec& b) {
 const char* OpenName(const Listing& l) { return l.dir.empty() ? "." : l.dir.c_str(); }
 
 const Listing* ReadListing(const char* dir, size_t n) {
-    Listing listing = {std::string(dir, n), -1, {}, {}, {}, 0, 0};
+    Listing listing = {std::string(dir, n), -1, {}, {}, {}, 0};
     DIR* d = opendir(OpenName(listing));
     if (!d) return nullptr;
     // Taken before the entries, so a change while they are read shows too.
@@ -311,10 +307,12 @@ const Recent* FindRecent(const char* path, size_t dir_len) {
     return nullptr;
 }
 
-int MatchRecent(const Recent& r, const char* path, size_t dir_len, char* out, size_t cap) {
-    const char* last = path + dir_len;
-    size_t n = strlen(last);
-    const char* name = FindEntry(listings[static_cast<size_t>(r.listing)], last, n, &n);
+// The last component, last_len characters after dir_len, looked up in r's listing.
+int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_len, char* out,
+                size_t cap) {
+    size_t n;
+    const char* name =
+        FindEntry(listings[static_cast<size_t>(r.listing)], path + dir_len, last_len, &n);
     if (!name) return -1;
     if (r.to_len + n + 1 > cap) return -1;
     memcpy(out, r.to, r.to_len);
@@ -339,9 +337,10 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
     if (cap == 0) return -1;
     const char* slash = strrchr(path, '/');
     size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
-    bool plain_last = path[dir_len] != '\0' && !IsDots(path + dir_len, strlen(path + dir_len));
+    size_t last_len = strlen(path + dir_len);
+    bool plain_last = last_len > 0 && !IsDots(path + dir_len, last_len);
     const Recent* r = plain_last ? FindRecent(path, dir_len) : nullptr;
-    if (r) return MatchRecent(*r, path, dir_len, out, cap);
+    if (r) return MatchRecent(*r, path, dir_len, last_len, out, cap);
     out[0] = '\0';
     const char* p = path;
     if (*p == '/') {
