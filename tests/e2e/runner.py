@@ -1,0 +1,165 @@
+# Runs zorbex in a fresh directory with the stand-in tools first on the
+# search path, and checks a case row against what it did. The program and
+# the tools come from the environment, so the same rows run against every
+# build:
+#   ZORBEX_BINARY  the program; a name ending in ".exe" is the Windows build
+#   ZORBEX_TOOLS   the directory of the stand-in tools (tests/standin.cpp)
+#   ZORBEX_RUNNER  words put before the program, e.g. "wine"
+# Texts are bytes held in str, one character a byte (latin-1).
+import calendar, os, shlex, subprocess, tempfile, time
+import pytest
+
+BINARY = os.environ["ZORBEX_BINARY"]
+TOOLS = os.environ["ZORBEX_TOOLS"]
+RUNNER = shlex.split(os.environ.get("ZORBEX_RUNNER", ""))
+WINDOWS = BINARY.upper().endswith(".EXE")
+PLATFORM = "windows" if WINDOWS else "posix"
+
+BANNER = "ZORBEX v1.02 - by Drasqel\n\n"
+USAGE = "Usage: ZORBEX <configfile>[.ZBX]\n\nRead ZORBEX.DOC for more information.\n"
+NOTHING = "No modules need recompiling.\n"
+RELINK = NOTHING + "\nRelinking...\n"
+BADC = "\nCompiler/assembler returned bad status.\n"
+BADL = "\nLinker returned bad status.\n"
+LINK = "WLINK @~ZORBEX~.LNK"
+NT = "/bt=NT /d__NT__"
+OLD, NEW = "2020-03-01 10:00:00", "2020-03-02 10:00:00"
+DIR = object()  # a file spec: a directory
+
+
+def done(exe, size=4321):
+    return f"\nDone. Created {exe} ({size} bytes)\n"
+
+
+def invalid(name):
+    return f"Invalid module: {name} (must be .C/.CC/.CPP/.CXX/.ASM/.OBJ/.LIB)\n"
+
+
+def per(posix, windows):  # a value that differs between the builds
+    return windows if WINDOWS else posix
+
+
+def b(text):
+    return text.encode("latin-1")
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n") if WINDOWS else text
+
+
+def path(d, name):
+    return os.path.join(b(d), b(name))
+
+
+# files: name -> a time (a small file of that age), bytes (that content,
+# old), DIR, or ("->", target) for a symbolic link.
+def make(d, files):
+    for name, spec in files.items():
+        p = path(d, name)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        if spec is DIR:
+            os.makedirs(p, exist_ok=True)
+        elif isinstance(spec, tuple):
+            os.symlink(b(spec[1]), p)
+        else:
+            with open(p, "wb") as f:
+                f.write(spec if isinstance(spec, bytes) else b(f"/* {name} */\n"))
+            t = calendar.timegm(time.strptime(OLD if isinstance(spec, bytes) else spec,
+                                              "%Y-%m-%d %H:%M:%S"))
+            os.utime(p, (t, t))
+
+
+def read(d, name):
+    try:
+        with open(path(d, name), "rb") as f:
+            return f.read().decode("latin-1")
+    except OSError:
+        return None
+
+
+# The entries but the project and the stand-in's files; directories end in "/".
+def listing(d, sub=""):
+    top = path(d, sub)
+    return sorted(e.decode("latin-1") + "/" * (os.path.isdir(os.path.join(top, e)) and
+                                               not os.path.islink(os.path.join(top, e)))
+                  for e in os.listdir(top)
+                  if e not in (b"ZORBEX.ZBX", b"STANDIN.LOG", b"STANDIN.LNK", b"STANDIN.CTL"))
+
+
+def log(d, sub=""):
+    text = read(d, os.path.join(sub, "STANDIN.LOG"))
+    return [] if text is None else text.replace("\r", "").splitlines()
+
+
+def windows_name(p):
+    return "Z:" + p.replace("/", "\\")
+
+
+# The name as the program prints it once made absolute: upper case.
+def absolute(d, name=""):
+    full = os.path.join(d, name) if name else d
+    return (windows_name(full) if WINDOWS else full).upper()
+
+
+def environment(extra=None):
+    env = dict(os.environ, TZ="UTC0", PATH=TOOLS + os.pathsep + os.environ["PATH"])
+    if WINDOWS:
+        env.update(WINEPATH=windows_name(TOOLS), WINEDEBUG="-all")
+    env.update(extra or {})
+    return env
+
+
+def command(args=(), program=BINARY):
+    return RUNNER + [program, *args]
+
+
+# Runs the program to its end: (exit code, stdout, stderr). The output goes
+# to files, not pipes: what Wine starts on the side may hold them open.
+def run(d, args=(), env=None, cwd=None, program=BINARY, **popen):
+    popen.setdefault("stdin", subprocess.DEVNULL)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(command(args, program), cwd=cwd or d, env=environment(env), stdout=out,
+                              stderr=err, timeout=120, **popen).returncode
+        return (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
+
+
+class Row:
+    # One case: the project, the files before, and what must come out. out
+    # follows the banner, with "{d}" for the test directory as the program
+    # prints it (absolute, upper case) with a separator, "{dir}" without;
+    # log, lnk (the directive file as the linker read it) and left (listing)
+    # are checked when given; err "*" takes any error output.
+    def __init__(self, id, project, files=None, out="", code=0, *, log=None, lnk=None,
+                 left=None, ctl=(), args=(), env=None, only=None, cwd="", err=""):
+        self.__dict__.update(locals())
+
+    def __repr__(self):
+        return self.id
+
+
+def ids(rows):
+    return [r.id for r in rows]
+
+
+def check(d, r):
+    if r.only not in (None, PLATFORM):
+        pytest.skip(f"{r.only} only")
+    d, files = str(d), dict(r.files or {})
+    if r.project is not None:
+        files[os.path.join(r.cwd, "ZORBEX.ZBX")] = b(r.project)
+    if r.ctl:
+        files["STANDIN.CTL"] = b("".join(line + "\n" for line in r.ctl))
+    make(d, files)
+    code, out, err = run(d, r.args, r.env, cwd=os.path.join(d, r.cwd))
+    top = absolute(d)
+    assert out == crlf(BANNER + r.out.replace("{d}", top + per("/", "\\")).replace("{dir}", top))
+    assert code == r.code
+    assert err == r.err or r.err == "*", err
+    if r.log is not None:
+        assert log(d, r.cwd) == r.log
+    if r.lnk is not None:
+        assert read(d, os.path.join(r.cwd, "STANDIN.LNK")) == crlf("".join(x + "\n" for x in r.lnk))
+    if r.left is not None:
+        assert listing(d, r.cwd) == sorted(r.left)
+    if "~ZORBEX~.LNK" not in files:
+        assert not os.path.lexists(path(d, os.path.join(r.cwd, "~ZORBEX~.LNK")))

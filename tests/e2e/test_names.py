@@ -1,0 +1,66 @@
+# Names on disk. Every name is upper-cased; on POSIX a name missing as
+# written is matched without regard to ASCII case (the first match in byte
+# order), links are followed and a directory is never a file. Windows
+# ignores case itself and has its device names and code pages.
+import pytest
+from runner import *
+
+ROWS = [
+    Row("lower-case source", "main.c\n", {"main.c": OLD}, done("MAIN.EXE"),
+        log=[f"WCC386 {NT} MAIN.C", LINK]),
+    Row("stale lower-case object deleted", "main.c\n", {"main.c": NEW, "main.obj": OLD, "main.exe": OLD},
+        done("MAIN.EXE"), left=["MAIN.EXE", "MAIN.OBJ", "main.c"]),
+    Row("lower-case object up to date", "main.c\n", {"main.c": OLD, "main.obj": NEW, "main.exe": OLD},
+        NOTHING, log=[]),
+    Row("lower-case executable deleted", "*main.c\n", {"main.c": OLD, "main.exe": OLD}, BADL, 255,
+        ctl=["WLINK noout"], left=["MAIN.OBJ", "main.c"]),
+    Row("lower-case tool output", "main.c\n", {"main.c": OLD}, done("MAIN.EXE"), ctl=["* lower"],
+        left=["main.c", "main.exe", "main.obj"]),
+    Row("lower-case project", None, {"proj.zbx": b".nolink\n"}, "", args=["proj"]),
+    Row("lower-case directories", None, {"sub/proj.zbx": b".nolink\n"}, "", args=["SUB/PROJ"]),
+    Row("lower-case default project", None, {"zorbex.zbx": b".nolink\n"}, ""),
+    # Several names that differ in case only: the exact one, else the first in byte order.
+    Row("first of the case variants", "main.c\n", {"Main.c": "2020-06-03 00:00:00",
+        "main.c": "2020-06-01 00:00:00", "MAIN.OBJ": "2020-06-02 00:00:00", "MAIN.EXE": OLD},
+        done("MAIN.EXE"), only="posix"),
+    Row("exact name first", "main.c\n", {"Main.c": "2020-06-03 00:00:00", "MAIN.C": OLD,
+        "MAIN.OBJ": "2020-06-02 00:00:00", "MAIN.EXE": OLD}, NOTHING, only="posix"),
+    Row("directive file exact", "main.obj\n", {"~zorbex~.lnk": b"keep\n"}, RELINK + done("MAIN.EXE"),
+        left=["MAIN.EXE", "~zorbex~.lnk"], only="posix"),
+    Row("link followed", "main.c\n", {"real.c": OLD, "MAIN.C": ("->", "real.c"), "MAIN.OBJ": NEW,
+        "MAIN.EXE": NEW}, NOTHING, only="posix"),
+    Row("link to a directory", "main.c\n", {"d": DIR, "MAIN.C": ("->", "d")},
+        "Error: MAIN.C not found\n", 255, only="posix"),
+    # ASCII letters only: É is not é, in UTF-8 or in Latin-1.
+    Row("utf-8 matches ascii case", ".nolink\ncaf\xc3\xa9.c\n", {"caf\xc3\xa9.c": OLD}, "", only="posix"),
+    Row("utf-8 only ascii case", ".nolink\ncaf\xc3\xa9.c\n", {"CAF\xc3\x89.C": OLD},
+        "Error: CAF\xc3\xa9.C not found\n", 255, only="posix"),
+    Row("latin-1 only ascii case", ".nolink\nna\xefve.c\n", {"NA\xcfVE.C": OLD},
+        "Error: NA\xefVE.C not found\n", 255, only="posix"),
+    Row("thousand separators are one", None, {"SUB/PROJ.ZBX": b".nolink\n"},
+        per("", "Error: can't read sub" + "\\" * 1000 + "proj\n"), per(0, 255),
+        args=["sub" + "\\" * 1000 + "proj"]),
+    Row("deep name", None, {}, "Error: can't read " + per("{d}" + "D/" * 1000 + "PROJ.ZBX",
+        "d/" * 1000 + "proj") + "\n", 255, args=["d/" * 1000 + "proj"]),
+    Row("name too deep to hold", None, {}, "Error: can't read " + "d/" * 3000 + "proj\n", 255,
+        args=["d/" * 3000 + "proj"]),
+    # Windows: case is the file system's, and "con" the console, which a run
+    # without one cannot open.
+    Row("con is the console", None, {"CON.ZBX": b".nolink\n"}, "Error: can't read CON.ZBX\n", 255,
+        args=["con"], only="windows"),
+    Row("directive file in any case", "main.obj\n", {"~zorbex~.lnk": b"old\n"},
+        RELINK + done("MAIN.EXE"), left=["MAIN.EXE"], only="windows"),
+    # With the Japanese code page 0x95 0x5C is one character, whose second
+    # byte is no separator; with a single-byte one it is.
+    Row("double-byte name", "\x95\x5c.obj\n", {}, RELINK + done("\x95\x5c.EXE"),
+        lnk=["file \x95\x5c.OBJ", "name \x95\x5c.EXE", "system NT"],
+        env={"LC_ALL": "ja_JP.UTF-8", "LOCPATH": os.environ.get("ZORBEX_LOCALES", "")},
+        left=["\xe8\xa1\xa8.EXE"], only="windows"),
+    Row("single-byte name", "\x95\x5c.obj\n", {}, RELINK + done(".EXE"),
+        lnk=["file \x95\x5c.OBJ", "name .EXE", "system NT"], env={"LC_ALL": "C.UTF-8"}),
+]
+
+
+@pytest.mark.parametrize("r", ROWS, ids=ids(ROWS))
+def test_names(tmp_path, r):
+    check(tmp_path, r)

@@ -1,0 +1,119 @@
+# POSIX runs that signals, pipes and limits reach. An interrupt reaches the
+# running tool too, the output it was making is deleted (a partial file
+# newer than its source would pass as up to date), objects finished before
+# stay, and the run ends with "Interrupted." and 255.
+import resource, signal, subprocess, time
+import pytest
+from runner import *
+
+pytestmark = pytest.mark.skipif(WINDOWS, reason="POSIX signals, FIFOs and limits")
+INTERRUPTED = "\nInterrupted.\n"
+
+
+def start(d, **popen):
+    return subprocess.Popen(command(), cwd=d, env=environment(), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen)
+
+
+def finish(p):
+    out, err = p.communicate(timeout=60)
+    return p.returncode, out.decode("latin-1"), err.decode("latin-1")
+
+
+def await_(condition, seconds=10):
+    end = time.time() + seconds
+    while not condition():
+        assert time.time() < end, "timed out"
+        time.sleep(0.01)
+
+
+def blocked(p):
+    """Whether the program catches SIGTERM and sleeps with no tool running:
+    blocked in an open or a read."""
+    try:
+        status = dict(line.split(":\t", 1) for line in open(f"/proc/{p.pid}/status"))
+        children = open(f"/proc/{p.pid}/task/{p.pid}/children").read()
+    except OSError:
+        return False
+    return int(status["SigCgt"], 16) >> (signal.SIGTERM - 1) & 1 and status["State"][0] == "S" \
+        and not children.strip()
+
+
+# The stand-in writes half its output and sleeps; interrupted, it never
+# finishes. The old executable goes only when the linker is about to run.
+@pytest.mark.parametrize("signo, group, tool", [
+    (signal.SIGTERM, False, "WPP386"), (signal.SIGINT, True, "WPP386"),
+    (signal.SIGHUP, False, "WLINK")])
+def test_interrupted_tool(tmp_path, signo, group, tool):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.CPP": OLD, "A.EXE": OLD, "ZORBEX.ZBX": b"a.c\nb.cpp\n",
+             "STANDIN.CTL": b(f"{tool} hang\n")})
+    begun = time.time()
+    p = start(d, process_group=0 if group else None)
+    await_(lambda: os.path.exists(path(d, "STANDIN.LNK" if tool == "WLINK" else "B.OBJ")))
+    await_(lambda: os.path.exists(path(d, "A.EXE" if tool == "WLINK" else "B.OBJ")))
+    (os.killpg if group else os.kill)(p.pid, signo)
+    assert finish(p) == (255, BANNER + INTERRUPTED, "")
+    assert time.time() - begun < 10, "the program waited for the tool"
+    assert log(d) == [f"WCC386 {NT} A.C", f"WPP386 {NT} B.CPP"] + ([LINK] if tool == "WLINK" else [])
+    assert listing(d) == sorted(["A.C", "A.OBJ", "B.CPP", "B.OBJ" if tool == "WLINK" else "A.EXE"])
+
+
+# No tool runs: the program waits to open a FIFO that nobody writes, or
+# for the next line of one whose writer sent one module line.
+@pytest.mark.parametrize("lines", [b"", b"a.c\n"])
+def test_interrupted_read(tmp_path, lines):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD})
+    os.mkfifo(path(d, "ZORBEX.ZBX"))
+    p = start(d)
+    if lines:
+        fifo = open(path(d, "ZORBEX.ZBX"), "wb", buffering=0)
+        fifo.write(lines)
+        await_(lambda: os.path.exists(path(d, "A.OBJ")))
+    await_(lambda: blocked(p))
+    p.send_signal(signal.SIGTERM)
+    assert finish(p) == (255, BANNER + INTERRUPTED, "")
+    assert listing(d) == ["A.C"] + (["A.OBJ"] if lines else [])
+
+
+# Ignored when the program starts (a background job of a shell without job
+# control), SIGINT stays ignored; the FIFO is read as it comes.
+def test_ignored_interrupt(tmp_path):
+    d = str(tmp_path)
+    make(d, {"MAIN.C": OLD})
+    os.mkfifo(path(d, "ZORBEX.ZBX"))
+    p = start(d, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+    await_(lambda: blocked(p))
+    p.send_signal(signal.SIGINT)
+    with open(path(d, "ZORBEX.ZBX"), "wb") as fifo:
+        fifo.write(b"main.c\n.directive option quiet\n")
+    assert finish(p) == (0, BANNER + done("MAIN.EXE"), "")
+    assert read(d, "STANDIN.LNK") == "file MAIN.OBJ\noption quiet\nname MAIN.EXE\nsystem NT\n"
+
+
+# A file-size limit makes the directive file's writes fail, at the end or on
+# the way; the object made before stays, nothing after it is built.
+@pytest.mark.parametrize("objects, tail", [(400, ""), (20000, "late.c\n.bogus\n")])
+def test_file_size_limit(tmp_path, objects, tail):
+    d = str(tmp_path)
+    make(d, {"MAIN.C": OLD, "LATE.C": OLD,
+             "ZORBEX.ZBX": b("*main.c\n" + "".join(f"o{i}.obj\n" for i in range(objects)) + tail)})
+    limit = (4096, 4096)
+    p = start(d, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, limit))
+    assert finish(p) == (255, BANNER + "Error: can't write temporary file ~ZORBEX~.LNK\n", "")
+    assert listing(d) == ["LATE.C", "MAIN.C", "MAIN.OBJ"]
+    assert log(d) == [f"WCC386 {NT} MAIN.C"]
+
+
+# Standard output a pipe whose reader has gone ("zorbex | head -1"): the run
+# still ends by its own exit, the directive file deleted.
+def test_output_closed(tmp_path):
+    d = str(tmp_path)
+    make(d, {"MAIN.C": OLD, "ZORBEX.ZBX": b"main.c\n"})
+    r, w = os.pipe()
+    os.close(r)
+    p = subprocess.run(command(), cwd=d, env=environment(), stdout=w, stderr=subprocess.PIPE)
+    os.close(w)
+    assert p.returncode in (0, 255) and p.stderr == b""
+    assert not os.path.exists(path(d, "~ZORBEX~.LNK"))

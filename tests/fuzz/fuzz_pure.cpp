@@ -1,0 +1,88 @@
+// Fuzzes the pure functions; the first byte picks one. Whatever the input,
+// nothing is written past a buffer of exactly the promised size, and:
+//   'a'  the argument splitter keeps each argument within the text's bytes
+//   'p'  a split joined back splits the same way; FullPath gives an absolute
+//        name or refuses
+//   's'  stamps hold valid fields, and a later time never gives an earlier one
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "args.h"
+#include "file_stamp.h"
+#include "path.h"
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+void Arguments(const std::string& line) {
+    const char* text = SkipProgramName(line.c_str());
+    Check(text >= line.c_str() && text <= line.c_str() + line.size());
+    size_t length = strlen(text);
+    std::vector<char> storage(length + 1);
+    int max_args = static_cast<int>(length / 2) + 1;
+    std::vector<char*> argv(static_cast<size_t>(max_args));
+    int count = SplitArguments(text, storage.data(), argv.data(), max_args);
+    Check(count >= 0 && count <= max_args);
+    size_t total = 0;
+    for (int i = 0; i < count; i++) {
+        const char* arg = argv[static_cast<size_t>(i)];
+        Check(arg >= storage.data() && arg < storage.data() + length + 1);
+        total += strlen(arg) + 1;
+        // Quotes that group are dropped; blanks outside them separate.
+        if (!strchr(text, '"')) Check(!strchr(arg, ' ') && !strchr(arg, '\t'));
+    }
+    Check(total <= length + 1);
+}
+
+void Paths(const std::string& path, bool double_byte, size_t cap) {
+    PathParts parts;
+    SplitPath(path.c_str(), &parts, double_byte);
+    Check(strlen(parts.dir) <= 255 && strlen(parts.base) <= 255 && strlen(parts.ext) <= 255);
+    std::vector<char> out(cap);  // on the heap, so a write past it is caught
+    int r = JoinPath(out.data(), cap, parts.drive, parts.dir, parts.base, parts.ext, double_byte);
+    Check(r == 0 || (r == -1 && out[0] == '\0'));
+    // Joining may put one separator for another, so the directories need
+    // only be as long; the rest is the same, unless the split cut a part.
+    PathParts again;
+    SplitPath(out.data(), &again, double_byte);
+    if (r == 0 && path.size() <= 255) {
+        Check(strcmp(again.drive, parts.drive) == 0 && strlen(again.dir) == strlen(parts.dir) &&
+              strcmp(again.base, parts.base) == 0 && strcmp(again.ext, parts.ext) == 0);
+    }
+    r = FullPath(out.data(), cap, path.c_str());
+    Check(r == 0 || (r == -1 && out[0] == '\0'));
+    if (r == 0) Check(out[0] == '/' || strcmp(out.data(), "con") == 0);
+}
+
+void Stamps(const uint8_t* d) {
+    LocalTime t[2];
+    uint16_t date[2], time[2];
+    for (int i = 0; i < 2; i++, d += 7) {
+        t[i] = {1900 + (d[0] | d[1] << 8) % 400, 1 + d[2] % 12, 1 + d[3] % 31, d[4] % 24, d[5] % 60,
+                d[6] % 61};
+        DosStamp(t[i], &date[i], &time[i]);
+        Check(((date[i] >> 5) & 15) >= 1 && ((date[i] >> 5) & 15) <= 12 && (date[i] & 31) >= 1);
+        Check((time[i] >> 11) <= 23 && ((time[i] >> 5) & 63) <= 59 && (time[i] & 31) <= 30);
+    }
+    auto key = [](const LocalTime& x) { return std::tie(x.year, x.month, x.day, x.hour, x.minute, x.second); };
+    if (key(t[0]) <= key(t[1])) Check(!LaterStamp(date[0], time[0], date[1], time[1]));
+    if (key(t[1]) <= key(t[0])) Check(!LaterStamp(date[1], time[1], date[0], time[0]));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
+    std::string text(reinterpret_cast<const char*>(data + 3), size - 3);
+    text.resize(strlen(text.c_str()));
+    if (data[0] == 'a') Arguments(text);
+    if (data[0] == 'p') Paths(text, data[1] & 1, data[2] + 1u);
+    if (data[0] == 's' && size >= 17) Stamps(data + 3);
+    return 0;
+}
