@@ -6,6 +6,7 @@
 #include "zorbex.h"
 
 int main(int argc, char** argv) {
+    OpenStandardStreams();
     if (ProgramArguments(&argc, &argv) != 0) return 255;
     CatchInterrupts();
     // The run's buffers are large; keep them off the stack.

@@ -10,3 +10,7 @@ void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes out whatever is buffered, so output keeps its order when a tool
 // writes to the same file or pipe.
 void FlushOutput();
+
+// At start: a standard stream that is closed is opened on the null device,
+// so that no file the run opens takes its place.
+void OpenStandardStreams();

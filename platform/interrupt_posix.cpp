@@ -17,7 +17,10 @@ volatile sig_atomic_t running_tool = 0;
 void Note(int signo) {
     caught = signo;
     pid_t tool = static_cast<pid_t>(running_tool);
-    if (tool > 0) kill(-tool, signo);
+    if (tool <= 0) return;
+    kill(-tool, signo);
+    // A stopped tool would keep the signal pending.
+    kill(-tool, SIGCONT);
 }
 
 }  // namespace
@@ -45,3 +48,5 @@ void CatchInterrupts() {
 bool Interrupted() { return caught != 0; }
 
 void SetRunningTool(pid_t pid) { running_tool = static_cast<sig_atomic_t>(pid); }
+
+void NoteInterrupt(int signo) { caught = signo; }

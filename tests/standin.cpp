@@ -7,15 +7,17 @@
 //   print TEXT   write TEXT first       size N   (WLINK) N bytes of executable
 //   hang         write half the output, wait 20 seconds, finish, log "finished"
 //   die          end by SIGKILL after the output
+//   read         prompt "? " and make the object of the line typed
 //   droplnk      delete ~ZORBEX~.LNK    lnk TEXT replace it by TEXT
-// Under the names LAUNCHER, CMD and ATTRIB it serves the Windows cases (see
-// the end of this file).
+// Under the names LAUNCHER and CMD it serves the Windows cases (see the end
+// of this file).
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -86,7 +88,9 @@ void Tool(const std::string& tool, int argc, char** argv) {
     std::string last = argc > 1 ? argv[argc - 1] : "", text, name;
     if (tool != "WLINK") {
         std::string base = LastPart(last);
-        MakeOutput(tool, Upper(base.substr(0, base.rfind('.'))) + ".OBJ", "OBJECT " + last + "\n");
+        text = "OBJECT " + last;
+        if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) std::getline(std::cin, text);
+        MakeOutput(tool, Upper(base.substr(0, base.rfind('.'))) + ".OBJ", text + "\n");
         return;
     }
     if (last[0] != '@' || !ReadFile(last.substr(1), &text)) return;
@@ -109,7 +113,7 @@ int Helper(const std::string& name, int argc, char** argv);
 int main(int argc, char** argv) {
     std::string tool = Upper(LastPart(argv[0]));
     if (tool.size() > 4 && tool.substr(tool.size() - 4) == ".EXE") tool.resize(tool.size() - 4);
-    if (tool == "LAUNCHER" || tool == "CMD" || tool == "ATTRIB") return Helper(tool, argc, argv);
+    if (tool == "LAUNCHER" || tool == "CMD") return Helper(tool, argc, argv);
     std::string line = tool;
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
     WriteFile("STANDIN.LOG", line + "\n", true);
@@ -132,19 +136,8 @@ int main(int argc, char** argv) {
 // removing variables, and exits with its exit code.
 // CMD: a command interpreter that logs its own command line to CMD.LOG and
 // runs the text after " /c ".
-// ATTRIB LETTERS NAME: gives NAME the attributes r, h, s and a ("-": none)
-// and prints those the system then reports, in hexadecimal.
 int Helper(const std::string& name, int argc, char** argv) {
     std::string line;
-    if (name == "ATTRIB") {
-        DWORD wanted = 0;
-        for (const char* p = argv[1]; *p; ++p) {
-            wanted |= *p == 'r' ? 1 : *p == 'h' ? 2 : *p == 's' ? 4 : *p == 'a' ? 32 : 0;
-        }
-        if (!SetFileAttributesA(argv[2], wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) return 1;
-        std::printf("%lx\n", static_cast<unsigned long>(GetFileAttributesA(argv[2])));
-        return 0;
-    }
     if (name == "CMD") {
         line = GetCommandLineA();
         WriteFile("CMD.LOG", line + "\n", true);

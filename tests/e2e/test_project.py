@@ -6,9 +6,9 @@ from runner import *
 OBJ_ONLY = ["file A.OBJ", "name A.EXE", "system NT"]
 
 
+# Listed objects only: nothing is compiled and the missing executable makes
+# the program link, so the directive file shows what was read.
 def objects(project, lnk, exe="A.EXE", **kw):
-    """Listed objects only: nothing is compiled and the missing executable
-    makes the program link, so the directive file shows what was read."""
     return dict(project=project, out=RELINK + done(exe), log=[LINK], lnk=lnk, **kw)
 
 

@@ -2,7 +2,7 @@
 # running tool too, the output it was making is deleted (a partial file
 # newer than its source would pass as up to date), objects finished before
 # stay, and the run ends with "Interrupted." and 255.
-import resource, signal, subprocess, time
+import pty, resource, select, signal, subprocess, termios, time
 import pytest
 from runner import *
 
@@ -27,9 +27,9 @@ def await_(condition, seconds=10):
         time.sleep(0.01)
 
 
+# Whether the program catches SIGTERM and sleeps with no tool running:
+# blocked in an open or a read.
 def blocked(p):
-    """Whether the program catches SIGTERM and sleeps with no tool running:
-    blocked in an open or a read."""
     try:
         status = dict(line.split(":\t", 1) for line in open(f"/proc/{p.pid}/status"))
         children = open(f"/proc/{p.pid}/task/{p.pid}/children").read()
@@ -92,15 +92,13 @@ def test_ignored_interrupt(tmp_path):
     assert read(d, "STANDIN.LNK") == "file MAIN.OBJ\noption quiet\nname MAIN.EXE\nsystem NT\n"
 
 
-# A file-size limit makes the directive file's writes fail, at the end or on
-# the way; the object made before stays, nothing after it is built.
-@pytest.mark.parametrize("objects, tail", [(400, ""), (20000, "late.c\n.bogus\n")])
-def test_file_size_limit(tmp_path, objects, tail):
+# A file-size limit makes the directive file's writes fail on the way; the
+# object made before stays, nothing after it is built.
+def test_file_size_limit(tmp_path):
     d = str(tmp_path)
     make(d, {"MAIN.C": OLD, "LATE.C": OLD,
-             "ZORBEX.ZBX": b("*main.c\n" + "".join(f"o{i}.obj\n" for i in range(objects)) + tail)})
-    limit = (4096, 4096)
-    p = start(d, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, limit))
+             "ZORBEX.ZBX": b("*main.c\n" + "o.obj\n" * 20000 + "late.c\n.bogus\n")})
+    p = start(d, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096)))
     assert finish(p) == (255, BANNER + "Error: can't write temporary file ~ZORBEX~.LNK\n", "")
     assert listing(d) == ["LATE.C", "MAIN.C", "MAIN.OBJ"]
     assert log(d) == [f"WCC386 {NT} MAIN.C"]
@@ -117,3 +115,45 @@ def test_output_closed(tmp_path):
     os.close(w)
     assert p.returncode in (0, 255) and p.stderr == b""
     assert not os.path.exists(path(d, "~ZORBEX~.LNK"))
+
+
+# From a shell in the foreground of a terminal set to "stty tostop", a tool
+# gets the terminal while it runs: it reads what is typed at its prompt and
+# writes. The driver's last line and the shell's "after" need it back.
+@pytest.mark.parametrize("keys, out", [
+    (b"hello\n", "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
+    (b"\x03", "? ^C" + INTERRUPTED + "after 255\n")])
+def test_terminal(tmp_path, keys, out):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.CPP": OLD, "ZORBEX.ZBX": b"a.c\nb.cpp\n",
+             "STANDIN.CTL": b"WCC386 read\nWPP386 print from the tool\n"})
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(d)
+        mode = termios.tcgetattr(0)
+        mode[3] |= termios.TOSTOP
+        termios.tcsetattr(0, termios.TCSANOW, mode)
+        os.execve("/bin/sh", ["sh", "-c", '"$0"; echo "after $?"', BINARY], environment())
+    screen = b""
+    while select.select([fd], [], [], 30)[0]:
+        try:
+            screen += os.read(fd, 4096)
+        except OSError:  # the terminal's end
+            break
+        if screen.endswith(b"? ") and keys:
+            os.write(fd, keys)
+            keys = b""
+    os.killpg(pid, signal.SIGKILL)  # after 30 seconds without output
+    os.waitpid(pid, 0)
+    assert screen.decode("latin-1").replace("\r\n", "\n") == BANNER + out
+    assert read(d, "A.OBJ") == ("hello\n" if "hello" in out else None)
+
+
+# Standard input and output closed at start take no file's place.
+def test_closed_streams(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "ZORBEX.ZBX": b"a.c\n"})
+    p = subprocess.run(command(), cwd=d, env=environment(), stderr=subprocess.PIPE,
+                       preexec_fn=lambda: (os.close(0), os.close(1)))
+    assert (p.returncode, p.stderr) == (0, b"")
+    assert read(d, "STANDIN.LNK") == "file A.OBJ\nname A.EXE\nsystem NT\n"

@@ -8,13 +8,13 @@ pytestmark = pytest.mark.skipif(not WINDOWS, reason="cases of the Windows build"
 
 
 def helper(d, name):
-    """The stand-in under another name: LAUNCHER, CMD or ATTRIB (see standin.cpp)."""
+    # The stand-in under another name: LAUNCHER or CMD (see standin.cpp).
     shutil.copy(os.path.join(TOOLS, "WCC.EXE"), os.path.join(d, name + ".EXE"))
     return os.path.join(d, name + ".EXE")
 
 
 def launch(d, line, *options):
-    """Runs the program with exactly this command line."""
+    # Runs the program with exactly this command line.
     make(d, {"LINE.TXT": b(line)})
     return run(d, [*options, windows_name(BINARY), "LINE.TXT"], program=helper(d, "LAUNCHER"))
 
@@ -39,12 +39,13 @@ def test_command_line(tmp_path, line, name):
 
 # Files are found whatever their attributes; a directory only when it
 # carries one besides "directory".
-@pytest.mark.parametrize("spec, letters, found", [
-    (OLD, "h", True), (OLD, "s", True), (OLD, "rhs", True), (DIR, "-", False), (DIR, "h", True)])
-def test_attributes(tmp_path, spec, letters, found):
+@pytest.mark.parametrize("spec, attributes, found", [
+    (OLD, ["+h"], True), (OLD, ["+s"], True), (OLD, ["+r", "+h", "+s"], True), (DIR, [], False),
+    (DIR, ["+h"], True)])
+def test_attributes(tmp_path, spec, attributes, found):
     d = str(tmp_path)
     make(d, {"MAIN.C": spec, "ZORBEX.ZBX": b"main.c\n"})
-    assert run(d, [letters, "MAIN.C"], program=helper(d, "ATTRIB"))[0] == 0
+    assert run(d, [*attributes, "MAIN.C"], program="attrib")[0] == 0
     assert run(d) == ((0, crlf(BANNER + done("MAIN.EXE")), "") if found else
                       (255, crlf(BANNER + "Error: MAIN.C not found\n"), ""))
 

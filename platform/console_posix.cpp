@@ -1,0 +1,15 @@
+// Standard streams on POSIX.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "console.h"
+
+void OpenStandardStreams() {
+    pollfd fds[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+    if (poll(fds, 3, 0) <= 0) return;
+    // Each open takes the lowest free descriptor: the one that was closed.
+    for (const pollfd& p : fds) {
+        if (p.revents & POLLNVAL) open("/dev/null", p.fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+}
