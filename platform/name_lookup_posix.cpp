@@ -1,21 +1,23 @@
-// Case-insensitive name look-up with a cache of directory listings. Before a
-// tool runs, each listed directory is watched, and afterwards the changes it
-// saw are applied to the listings, so a directory is read once per run
-// however many tools add files to it. A run that starts no tool sets no
-// watch: closing a watch at exit makes the system wait for a grace period of
-// several milliseconds, as long as the rest of a small run.
+// Case-insensitive name look-up with a cache of directory listings. A name
+// missing as written is matched one component at a time: a component that
+// is there as written is taken so, and only a directory where it is not is
+// read. Before a tool runs, each listed directory is watched where the
+// system can (directory_watch_posix.h), and afterwards the changes it saw
+// are applied to the listings, so a directory is read once per run however
+// many tools add files to it; elsewhere the listings are read again. A run
+// that starts no tool sets no watch: closing a watch at exit makes the
+// system wait for a grace period of several milliseconds, as long as the
+// rest of a small run.
 #include "name_lookup_posix.h"
 
 #include <dirent.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "directory_watch_posix.h"
 
 namespace {
 
@@ -53,7 +55,6 @@ struct Listing {
 };
 
 std::vector<Listing> listings;
-int watcher = -1;
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -195,11 +196,23 @@ bool Unchanged(const Listing& l) {
     return stat(OpenName(l), &st) == 0 && SameTime(st.st_mtim, l.changed);
 }
 
-const Listing* FindListing(const char* dir, size_t n, bool may_read) {
+const Listing* FindListing(const char* dir, size_t n) {
     for (const Listing& l : listings) {
         if (l.dir.size() == n && memcmp(l.dir.data(), dir, n) == 0) return &l;
     }
-    return may_read ? ReadListing(dir, n) : nullptr;
+    return nullptr;
+}
+
+// Whether the component (n characters at name) is an entry of the directory
+// matched so far, out, exactly as written.
+bool ExistsAsWritten(char* out, size_t cap, size_t len, const char* name, size_t n) {
+    if (len + n + 1 > cap) return false;
+    memcpy(out + len, name, n);
+    out[len + n] = '\0';
+    struct stat st;
+    bool exists = lstat(out, &st) == 0;
+    out[len] = '\0';
+    return exists;
 }
 
 // The entry's name, not ended by a NUL, and its length in *len; taken from
@@ -225,25 +238,24 @@ void DropBelow(const std::string& dir, const char* name) {
     }
 }
 
-void Apply(const inotify_event* e) {
+void Apply(const Change& c) {
     // A watched directory moved or gone may change what any relative name
     // means, "..", for one: start again.
-    if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+    if (c.what == DirectoryChange::kGone) {
         listings.clear();
         return;
     }
-    if (e->len == 0) return;
     std::vector<std::string> changed;
     for (Listing& l : listings) {
-        if (l.watch != e->wd) continue;
-        if ((e->mask & (IN_CREATE | IN_MOVED_TO)) && !Add(&l, e->name)) {
+        if (l.watch != c.watch) continue;
+        if (c.what == DirectoryChange::kAdded && !Add(&l, c.name)) {
             listings.clear();
             return;
         }
-        if (e->mask & (IN_DELETE | IN_MOVED_FROM)) Remove(&l, e->name);
+        if (c.what == DirectoryChange::kRemoved) Remove(&l, c.name);
         changed.push_back(l.dir);
     }
-    for (const std::string& dir : changed) DropBelow(dir, e->name);
+    for (const std::string& dir : changed) DropBelow(dir, c.name);
 }
 
 // Drops the listings not watched whose directories have changed; reads the
@@ -255,18 +267,12 @@ bool ReadChanges() {
             listings.erase(listings.begin() + static_cast<long>(i));
         }
     }
-    if (watcher < 0) return true;
-    alignas(inotify_event) char buf[65536];
-    for (;;) {
-        ssize_t got = read(watcher, buf, sizeof buf);
-        if (got <= 0) return got == 0 || errno == EAGAIN;
-        for (ssize_t at = 0; at < got;) {
-            const inotify_event* e = reinterpret_cast<const inotify_event*>(buf + at);
-            if (e->mask & IN_Q_OVERFLOW) return false;
-            Apply(e);
-            at += static_cast<ssize_t>(sizeof *e + e->len);
-        }
+    Change c;
+    while (NextChange(&c)) {
+        if (c.what == DirectoryChange::kLost) return false;
+        Apply(c);
     }
+    return true;
 }
 
 bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n) {
@@ -352,9 +358,11 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
         size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
         const char* name = p;
         if (!IsDots(p, n)) {
-            const Listing* listing = FindListing(out, len, may_read);
+            const Listing* listing = FindListing(out, len);
             if (!listing && !may_read) return 1;
-            // An unreadable directory can still be passed through by name.
+            // A directory is read only when the component is not there as
+            // written; an unreadable one can still be passed through by name.
+            if (!listing && !ExistsAsWritten(out, cap, len, p, n)) listing = ReadListing(out, len);
             if (listing) {
                 name = FindEntry(*listing, p, n, &n);
                 if (!name) return -1;
@@ -402,12 +410,7 @@ void WatchListings() {
     for (size_t i = listings.size(); i-- > 0;) {
         Listing& l = listings[i];
         if (l.watch >= 0) continue;
-        if (watcher < 0) watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (watcher >= 0) {
-            l.watch = inotify_add_watch(watcher, OpenName(l),
-                                        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                            IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
-        }
+        l.watch = WatchDirectory(OpenName(l));
         // Checked once watched, so no change falls between the check and
         // the watch; one that cannot be watched is read again when needed.
         if (l.watch < 0 || !Unchanged(l)) listings.erase(listings.begin() + static_cast<long>(i));

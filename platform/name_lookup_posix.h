@@ -10,10 +10,11 @@ constexpr size_t kSystemNameSize = 4096;
 // a copy in buf; null when it is too long for buf.
 const char* SystemName(const char* name, char* buf, size_t cap);
 
-// For a system name that does not exist as written: matches each missing
-// component against its directory's entries without regard to ASCII case
-// (several matches: the first in byte order). Returns 0 with the matched name
-// in out, or -1 when some component matches nothing.
+// For a system name that does not exist as written: takes each component
+// that is there as written, and matches each other one against its
+// directory's entries without regard to ASCII case (several matches: the
+// first in byte order). Returns 0 with the matched name in out, or -1 when
+// some component matches nothing.
 int MatchCase(const char* path, char* out, size_t cap);
 
 // The same through the listings already read, without touching the file

@@ -8,7 +8,6 @@
 //   hang         write half the output, wait 20 seconds, finish, log "finished"
 //   die          end by SIGKILL after the output
 //   read         prompt "? " and make the object of the line typed
-//   droplnk      delete ~ZORBEX~.LNK    lnk TEXT replace it by TEXT
 // Under the names LAUNCHER and CMD it serves the Windows cases (see the end
 // of this file).
 #include <chrono>
@@ -120,8 +119,6 @@ int main(int argc, char** argv) {
     if (const std::string* text = Option(tool, "print")) std::printf("%s\n", text->c_str());
     std::fflush(stdout);
     if (!Option(tool, "noout")) Tool(tool, argc, argv);
-    if (Option(tool, "droplnk")) std::remove("~ZORBEX~.LNK");
-    if (const std::string* text = Option(tool, "lnk")) WriteFile("~ZORBEX~.LNK", *text + "\n");
 #ifdef SIGKILL
     if (Option(tool, "die")) std::raise(SIGKILL);
 #endif

@@ -98,15 +98,6 @@ ROWS += [
     Row("linker makes a directory", "a.c\n", {"A.C": OLD}, BADL, 255, ctl=["WLINK dir"],
         left=["A.C", "A.EXE/", "A.OBJ"]),
     Row("no directory for the executable", ".exename nodir\\prog\na.c\n", {"A.C": OLD}, BADL, 255),
-    Row("linker deletes the directive file", "a.c\n", {"A.C": OLD}, done("A.EXE"),
-        ctl=["WLINK droplnk"]),
-    # POSIX writes on into the deleted file; Windows deletes no open file.
-    Row("compiler deletes the directive file", "a.c\n", {"A.C": OLD}, per(BADL, done("A.EXE")),
-        per(255, 0), ctl=["WCC386 droplnk"]),
-    # Written over from the start: a longer text of the tool leaves its tail.
-    Row("compiler rewrites the directive file", "a.c\n", {"A.C": OLD}, done("A.EXE"),
-        ctl=["WCC386 lnk ; " + "t" * 60],
-        lnk=per(["file A.OBJ", "name A.EXE", "system NT", "t" * 30], None)),
     # The command text reaches the interpreter unchanged.
     Row("shell reads options", ".wccopt -dV=$(echo 42) -dW=`echo 7`\nmain.c\n", {"MAIN.C": OLD},
         done("MAIN.EXE"), log=[f"WCC386 -dV=42 -dW=7 {NT} MAIN.C", LINK], only="posix"),
