@@ -92,8 +92,13 @@ bool BuildModule(Run* run, const char* line) {
         return NameTooLong(source);
     }
 
-    if (SameText(parts.ext, ".LIB")) return WriteDirective(run, "library ", source);
-    if (SameText(parts.ext, ".OBJ")) return WriteDirective(run, "file ", source);
+    // The linker is given the file itself, as the tools are.
+    char disk[kNameSize];
+    bool library = SameText(parts.ext, ".LIB");
+    if (library || SameText(parts.ext, ".OBJ")) {
+        DiskName(source, disk, sizeof disk);
+        return WriteDirective(run, library ? "library " : "file ", disk);
+    }
     if (!WriteDirective(run, "file ", object)) return false;
 
     const char* options;
@@ -111,10 +116,12 @@ bool BuildModule(Run* run, const char* line) {
     if (Found(run, object)) obj = run->search.stamp;
     if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time)) return true;
 
+    // The tool is given the source that was compared, as it is on disk.
+    DiskName(source, disk, sizeof disk);
+    BuildCommand(run, tool, options, disk);
     // Deleted first, so a failed build never leaves an old object that a
     // later run would take as up to date.
     RemoveFile(object);
-    BuildCommand(run, tool, options, source);
     FlushOutput();
     RunCommand(run->command);
     if (Interrupted()) return FailInterrupted(object);

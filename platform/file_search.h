@@ -1,6 +1,7 @@
 // Searching for a file and reading its stamp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "file_stamp.h"
@@ -22,3 +23,9 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec);
 
 // Releases the search, if one is open. Returns 0, or -1.
 int CloseSearch(SearchRecord* rec);
+
+// The name a tool is to be given for the file that name means, into out
+// (cap bytes): where the file system tells case apart, the file's path as
+// found on disk, "/" for each "\" and each part in its case on disk, never
+// longer than name; elsewhere, and when no such file exists, name itself.
+void DiskName(const char* name, char* out, size_t cap);

@@ -127,34 +127,52 @@ void KeepName(const char* path, char* out) {
     out[n] = '\0';
 }
 
+// The file a name means, a directory never: its path on disk (buf or
+// matched, each kSystemNameSize bytes) with its status, or null.
+const char* Locate(const char* name, char* buf, char* matched, struct stat* st) {
+    const char* path = SystemName(name, buf, kSystemNameSize);
+    if (!path) return nullptr;
+    const char* found = path;
+    // Once a directory has been listed, its listing tells the name on disk
+    // without a look-up that is bound to fail.
+    int cached = MatchCached(path, matched, kSystemNameSize);
+    if (cached < 0) return nullptr;
+    if (cached == 0) found = matched;
+    if (stat(found, st) != 0) {
+        if (cached == 0 || (errno != ENOENT && errno != ENOTDIR)) return nullptr;
+        if (MatchCase(path, matched, kSystemNameSize) != 0 || stat(matched, st) != 0) return nullptr;
+        found = matched;
+    }
+    return S_ISDIR(st->st_mode) ? nullptr : found;
+}
+
 }  // namespace
 
 int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     rec->handle = -1;
     rec->filter = filter;
     char buf[kSystemNameSize];
-    const char* path = SystemName(name, buf, sizeof buf);
-    if (!path) return -1;
-    struct stat st;
-    const char* found = path;
     char matched[kSystemNameSize];
-    // Once a directory has been listed, its listing tells the name on disk
-    // without a look-up that is bound to fail.
-    int cached = MatchCached(path, matched, sizeof matched);
-    if (cached < 0) return -1;
-    if (cached == 0) found = matched;
-    if (stat(found, &st) != 0) {
-        if (cached == 0 || (errno != ENOENT && errno != ENOTDIR)) return -1;
-        if (MatchCase(path, matched, sizeof matched) != 0 || stat(matched, &st) != 0) return -1;
-        found = matched;
-    }
-    if (S_ISDIR(st.st_mode)) return -1;
+    struct stat st;
+    const char* found = Locate(name, buf, matched, &st);
+    if (!found) return -1;
     StampFromTime(st.st_mtime, &rec->stamp);
     rec->stamp.size = static_cast<uint32_t>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu);
     rec->attrib = (st.st_mode & S_IWUSR) ? 0x20 : 0x21;  // archive, plus read-only
     KeepName(found, rec->name);
     rec->handle = 0;
     return 0;
+}
+
+void DiskName(const char* name, char* out, size_t cap) {
+    char buf[kSystemNameSize];
+    char matched[kSystemNameSize];
+    struct stat st;
+    const char* found = Locate(name, buf, matched, &st);
+    if (!found) found = name;
+    size_t n = strnlen(found, cap - 1);
+    memcpy(out, found, n);
+    out[n] = '\0';
 }
 
 int CloseSearch(SearchRecord* rec) {

@@ -58,6 +58,13 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     return 0;
 }
 
+// The system reads both separators and ignores case: the name is the file's.
+void DiskName(const char* name, char* out, size_t cap) {
+    size_t n = strnlen(name, cap - 1);
+    memcpy(out, name, n);
+    out[n] = '\0';
+}
+
 int CloseSearch(SearchRecord* rec) {
     if (rec->handle == -1) return 0;
     BOOL ok = FindClose(reinterpret_cast<HANDLE>(rec->handle));

@@ -8,6 +8,9 @@
 //   hang         write half the output, wait 20 seconds, finish, log "finished"
 //   die          end by SIGKILL after the output
 //   read         prompt "? " and make the object of the line typed
+// A compiler reads its source, the last argument, as named, and makes the
+// upper-cased base name with ".OBJ" here; the linker makes the file named on
+// the directive file's "name" line.
 // Under the names LAUNCHER and CMD it serves the Windows cases (see the end
 // of this file).
 #include <chrono>
@@ -87,6 +90,7 @@ void Tool(const std::string& tool, int argc, char** argv) {
     std::string last = argc > 1 ? argv[argc - 1] : "", text, name;
     if (tool != "WLINK") {
         std::string base = LastPart(last);
+        if (!ReadFile(last, &text)) return;  // as a compiler that cannot read its source
         text = "OBJECT " + last;
         if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) std::getline(std::cin, text);
         MakeOutput(tool, Upper(base.substr(0, base.rfind('.'))) + ".OBJ", text + "\n");

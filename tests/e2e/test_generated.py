@@ -9,7 +9,7 @@ from runner import *
 pytestmark = pytest.mark.skipif(WINDOWS, reason="thousands of runs: natively only")
 LINES = [".target nt", ".target DOS", ".target os2v2", ".target bogus", ".exename out", ".wccopt -ox",
          ".wasmopt -zq", ".directive op", ".nolink", ".bad", "; c", "", "a.c", "*b.cpp", "c.asm",
-         "d.obj", "e.lib", "f.h", "g", "sub/h.c", "x" * 300, "\0a.c", "\x1a", "\r", "*a.c;", "..\\a.c"]
+         "d.obj", "e.lib", "f.h", "g", "sub\\h.c", "x" * 300, "\0a.c", "\x1a", "\r", "*a.c;", "..\\a.c"]
 FILES = ["A.C", "B.CPP", "C.ASM", "sub/h.c", "A.OBJ", "B.OBJ", "C.OBJ", "H.OBJ", "A.EXE", "OUT.EXE"]
 CONTROL = ["* noout", "WLINK noout", "WCC386 fail", "WPP386 dir", "WASM lower", "* print hi"]
 LEAD = r"(hi\n|No modules need recompiling\.\n|\nRelinking\.\.\.\n)*"

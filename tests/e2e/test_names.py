@@ -6,8 +6,19 @@ import pytest
 from runner import *
 
 ROWS = [
+    # A tool is given each file as it is on disk; the directive file names
+    # listed files so, and keeps the names of objects and the executable.
     Row("lower-case source", "main.c\n", {"main.c": OLD}, done("MAIN.EXE"),
-        log=[f"WCC386 {NT} MAIN.C", LINK]),
+        log=[f"WCC386 {NT} " + per("main.c", "MAIN.C"), LINK]),
+    Row("names as on disk", "src\\lapi.c\nlib/util.cpp\nlib\\graph.obj\nlibs/x.lib\nnone.lib\n",
+        {"src/lapi.c": OLD, "Lib/Util.Cpp": OLD, "Lib/graph.obj": OLD, "libs/X.lib": OLD},
+        done("LAPI.EXE"), log=per([f"WCC386 {NT} src/lapi.c", f"WPP386 {NT} Lib/Util.Cpp", LINK],
+                                  [f"WCC386 {NT} SRC\\LAPI.C", f"WPP386 {NT} LIB/UTIL.CPP", LINK]),
+        lnk=["file LAPI.OBJ", "file UTIL.OBJ"] + per(["file Lib/graph.obj", "library libs/X.lib"],
+            ["file LIB\\GRAPH.OBJ", "library LIBS/X.LIB"]) + ["library NONE.LIB", "name LAPI.EXE",
+                                                              "system NT"]),
+    Row("exact source first", "main.c\n", {"main.c": OLD, "MAIN.C": OLD}, done("MAIN.EXE"),
+        log=[f"WCC386 {NT} MAIN.C", LINK], only="posix"),
     Row("stale lower-case object deleted", "main.c\n", {"main.c": NEW, "main.obj": OLD, "main.exe": OLD},
         done("MAIN.EXE"), left=["MAIN.EXE", "MAIN.OBJ", "main.c"]),
     Row("lower-case object up to date", "main.c\n", {"main.c": OLD, "main.obj": NEW, "main.exe": OLD},

@@ -2,7 +2,7 @@
 #include <iostream>
 #include <string>
 
-#include "GREET.H"
+#include "greet.h"
 
 extern "C" void greet_from_cpp(const char *who)
 {

@@ -1,7 +1,7 @@
 /* Prints a greeting from this C module, then one from the C++ module. */
 #include <stdio.h>
 
-#include "GREET.H"
+#include "greet.h"
 
 #ifdef __NT__
 #define TARGET "NT"
