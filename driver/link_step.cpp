@@ -1,48 +1,33 @@
-// The end of the project file: the directive file finished, the executable
-// relinked when a module was rebuilt or it is missing, and the report.
+// The end of the project file: the tools finished, the directive file
+// finished, the executable relinked when a module was rebuilt or it is
+// missing, and the report.
 #include <cstdio>
 
-#include "command_runner.h"
 #include "console.h"
 #include "file.h"
 #include "interrupt.h"
 #include "zorbex.h"
 
-namespace {
-
-constexpr int kSuccess = 0;
-constexpr int kFailure = 255;
-
-bool ExecutableFound(Run* run) {
-    int r = FindFile(run->settings.exe_name, 0, &run->search);
-    CloseSearch(&run->search);
-    return r == 0;
-}
-
-}  // namespace
-
 int FinishAndLink(Run* run) {
     ProjectSettings* s = &run->settings;
     const TargetSystem& target = kTargets[s->target];
-    if (!WriteDirective(run, "name ", s->exe_name) ||
+    FinishTools(run);
+    if (Failed(run) || Interrupted() || !WriteDirective(run, "name ", s->exe_name) ||
         !WriteDirective(run, "system ", target.name)) {
-        return FailRun(run);
+        return ExitFailed(run);
     }
     run->directives_open = false;
     if (CloseWriter(&run->directives) != 0) {
         FailWrite(run);
-        return FailRun(run);
+        return ExitFailed(run);
     }
     CloseProject(run);
-    if (Interrupted()) {
-        FailInterrupted(nullptr);
-        return FailRun(run);
-    }
+    if (Interrupted()) return ExitFailed(run);
 
     if (!s->no_link) {
         if (!s->rebuilt) {
             WriteLine("No modules need recompiling.");
-            if (!ExecutableFound(run)) {
+            if (!Found(run, s->exe_name)) {
                 WriteLine("\nRelinking...");
                 s->rebuilt = true;
             }
@@ -52,21 +37,13 @@ int FinishAndLink(Run* run) {
             RemoveFile(s->exe_name);
             snprintf(run->command, sizeof run->command, "%s @%s", target.linker,
                      kDirectiveFileName);
-            FlushOutput();
-            RunCommand(run->command);
-            if (Interrupted()) {
-                FailInterrupted(s->exe_name);
-                return FailRun(run);
-            }
-            if (!ExecutableFound(run)) {
-                WriteLine("\nLinker returned bad status.");
-                RemoveExactFile(kDirectiveFileName);
-                return kFailure;
-            }
+            StartTool(run, run->command, s->exe_name, true);
+            FinishTools(run);
+            if (Failed(run) || Interrupted()) return ExitFailed(run);
             Print("\nDone. Created %s (%lu bytes)\n", s->exe_name,
                   static_cast<unsigned long>(run->search.stamp.size));
         }
     }
     RemoveExactFile(kDirectiveFileName);
-    return kSuccess;
+    return 0;
 }

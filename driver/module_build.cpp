@@ -2,8 +2,6 @@
 // comparison and, when out of date, the tool run.
 #include <cstring>
 
-#include "command_runner.h"
-#include "console.h"
 #include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
@@ -58,38 +56,31 @@ void BuildCommand(Run* run, const char* tool, const char* options, const char* s
     Add(&c, source);
 }
 
-// Searches for a file; the stamp stays in the run's search record.
-bool Found(Run* run, const char* name) {
-    int r = FindFile(name, 0, &run->search);
-    CloseSearch(&run->search);
-    return r == 0;
-}
-
-bool NameTooLong(const char* source) {
-    Print("Error: name too long: %s\n", source);
-    return false;
+bool NameTooLong(Run* run, const char* source) {
+    return Fail(run, kReaderPlace, "Error: name too long: %s\n", source);
 }
 
 }  // namespace
 
 bool BuildModule(Run* run, const char* line) {
+    run->modules++;
     bool force = line[0] == '*';
     char source[kNameSize];
     CopyUpper(source, sizeof source, force ? line + 1 : line);
 
     char full[kNameSize];
-    if (FullPath(full, sizeof full, source) != 0) return NameTooLong(source);
+    if (FullPath(full, sizeof full, source) != 0) return NameTooLong(run, source);
     PathParts parts;
     SplitPath(full, &parts, run->double_byte);
     char object[kNameSize];
     if (JoinPath(object, sizeof object, "", "", parts.base, ".OBJ", run->double_byte) != 0) {
-        return NameTooLong(source);
+        return NameTooLong(run, source);
     }
     ProjectSettings* s = &run->settings;
     if (s->exe_name[0] == '\0' &&
         JoinPath(s->exe_name, sizeof s->exe_name, "", "", parts.base, ".EXE",
                  run->double_byte) != 0) {
-        return NameTooLong(source);
+        return NameTooLong(run, source);
     }
 
     // The linker is given the file itself, as the tools are.
@@ -104,14 +95,15 @@ bool BuildModule(Run* run, const char* line) {
     const char* options;
     const char* tool = ToolFor(run, parts.ext, &options);
     if (!tool) {
-        Print("Invalid module: %s (must be .C/.CC/.CPP/.CXX/.ASM/.OBJ/.LIB)\n", source);
-        return false;
+        return Fail(run, kReaderPlace, "Invalid module: %s (must be .C/.CC/.CPP/.CXX/.ASM/.OBJ/.LIB)\n",
+                    source);
     }
-    if (!Found(run, source)) {
-        Print("Error: %s not found\n", source);
-        return false;
-    }
+    if (!Found(run, source)) return Fail(run, kReaderPlace, "Error: %s not found\n", source);
     FileStamp src = run->search.stamp;
+    // An object a running tool is making is compared once it is made, as
+    // when one tool runs at a time; two tools never make one object.
+    AwaitOutput(run, object);
+    if (Failed(run) || Interrupted()) return false;
     FileStamp obj = {0, 0, 0};
     if (Found(run, object)) obj = run->search.stamp;
     if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time)) return true;
@@ -122,13 +114,6 @@ bool BuildModule(Run* run, const char* line) {
     // Deleted first, so a failed build never leaves an old object that a
     // later run would take as up to date.
     RemoveFile(object);
-    FlushOutput();
-    RunCommand(run->command);
-    if (Interrupted()) return FailInterrupted(object);
-    if (!Found(run, object)) {
-        WriteLine("\nCompiler/assembler returned bad status.");
-        return false;
-    }
-    s->rebuilt = true;
+    StartTool(run, run->command, object, false);
     return true;
 }

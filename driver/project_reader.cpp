@@ -2,7 +2,6 @@
 // directive or a module line, acted on at once.
 #include <cstring>
 
-#include "console.h"
 #include "interrupt.h"
 #include "path.h"
 #include "zorbex.h"
@@ -32,8 +31,7 @@ bool SetExecutableName(Run* run, const char* value) {
     char joined[kNameSize];
     if (JoinPath(joined, sizeof joined, parts.drive, parts.dir, parts.base, ".EXE",
                  run->double_byte) != 0) {
-        Print("Error: name too long: %s\n", s->exe_name);
-        return false;
+        return Fail(run, kReaderPlace, "Error: name too long: %s\n", s->exe_name);
     }
     memcpy(s->exe_name, joined, sizeof joined);
     return true;
@@ -43,10 +41,7 @@ bool HandleDirective(Run* run, const char* line) {
     ProjectSettings* s = &run->settings;
     if (SamePrefix(line, ".target ", 8)) {
         int target = FindTarget(line + 8);
-        if (target < 0) {
-            Print("Error: invalid target system: %s\n", line + 8);
-            return false;
-        }
+        if (target < 0) return Fail(run, kReaderPlace, "Error: invalid target system: %s\n", line + 8);
         s->target = target;
         return true;
     }
@@ -64,31 +59,20 @@ bool HandleDirective(Run* run, const char* line) {
         s->no_link = true;
         return true;
     }
-    Print("Invalid directive: %s\n", line);
-    return false;
+    return Fail(run, kReaderPlace, "Invalid directive: %s\n", line);
 }
 
 }  // namespace
 
-bool WriteDirective(Run* run, const char* text, const char* more) {
-    if (WriteTextLine(&run->directives, text, more) == 0) return true;
-    return FailWrite(run);
-}
-
-bool FailWrite(Run*) {
-    Print("Error: can't write temporary file %s\n", kDirectiveFileName);
-    return false;
-}
-
 bool ReadProject(Run* run) {
     for (;;) {
+        // While the run's jobs all run, the next line waits for one to end.
+        AwaitSlot(run);
+        if (Failed(run) || Interrupted()) return false;
         LineRead r = ReadLine(&run->project, run->line, sizeof run->line);
-        if (Interrupted()) return FailInterrupted(nullptr);
+        if (Interrupted()) return false;
         if (r == LineRead::kEnd) return true;
-        if (r == LineRead::kError) {
-            Print("Error: can't read %s\n", run->project_name);
-            return false;
-        }
+        if (r == LineRead::kError) return Fail(run, kReaderPlace, "Error: can't read %s\n", run->project_name);
         char* line = CleanLine(run->line);
         if (line[0] == '\0' || line[0] == ';') continue;
         bool ok = line[0] == '.' && IsLetter(line[1]) ? HandleDirective(run, line)

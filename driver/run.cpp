@@ -1,5 +1,6 @@
-// The run sequence: banner, command line, project file name, the two files,
-// then the project file and the link step; and the common error exit.
+// The run sequence: banner, command line, the number of jobs, project file
+// name, the two files, then the project file and the link step.
+#include <cstdlib>
 #include <cstring>
 
 #include "console.h"
@@ -48,6 +49,20 @@ bool SettleProjectName(Run* run, const char* arg) {
     return false;
 }
 
+// ZORBEX_JOBS: unset, empty or 1, one tool at a time; 2 to 64, as many at
+// once; 0, one for each processor, at most 64. Returns 0 for anything else.
+int Jobs() {
+    const char* value = getenv("ZORBEX_JOBS");
+    if (!value || !*value) return 1;
+    int n = 0;
+    for (const char* p = value; *p; p++) {
+        if (*p < '0' || *p > '9' || (n = n * 10 + (*p - '0')) > kMaxJobs) return 0;
+    }
+    if (n > 0) return n;
+    n = ProcessorCount();
+    return n < kMaxJobs ? n : kMaxJobs;
+}
+
 }  // namespace
 
 int RunZorbex(Run* run, int argc, char** argv) {
@@ -58,6 +73,11 @@ int RunZorbex(Run* run, int argc, char** argv) {
         WriteUsage();
         return kFailure;
     }
+    run->jobs = Jobs();
+    if (run->jobs == 0) {
+        Print("Error: invalid ZORBEX_JOBS value: %s\n", getenv("ZORBEX_JOBS"));
+        return kFailure;
+    }
     run->double_byte = DoubleByteCodePage();
     memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");
     if (argc == 2 && !SettleProjectName(run, argv[1])) return kFailure;
@@ -65,7 +85,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
     FileHandle project = OpenForReading(run->project_name);
     // Opening a pipe waits for its writer; the user may give up on it.
     if (project == kNoFile && Interrupted()) {
-        FailInterrupted(nullptr);
+        WriteLine("\nInterrupted.");
         return kFailure;
     }
     if (project == kNoFile) {
@@ -85,25 +105,8 @@ int RunZorbex(Run* run, int argc, char** argv) {
 
     run->settings = ProjectSettings{};
     run->settings.target = kDefaultTarget;
-    if (!ReadProject(run)) return FailRun(run);
+    run->failure_place = kNoFailure;
+    run->modules = run->running = run->first_tool = run->tools = 0;
+    if (!ReadProject(run)) return ExitFailed(run);
     return FinishAndLink(run);
-}
-
-void CloseProject(Run* run) {
-    if (run->project_open) CloseFile(run->project.file);
-    run->project_open = false;
-}
-
-bool FailInterrupted(const char* output) {
-    if (output) RemoveFile(output);
-    WriteLine("\nInterrupted.");
-    return false;
-}
-
-int FailRun(Run* run) {
-    if (run->directives_open) CloseWriter(&run->directives);
-    run->directives_open = false;
-    CloseProject(run);
-    RemoveExactFile(kDirectiveFileName);
-    return kFailure;
 }

@@ -1,8 +1,13 @@
-// Types shared by the parts of the build driver.
+// Types shared by the parts of the build driver. A run flows one way: the
+// project reader hands each module line to the module build, which decides
+// and starts its tool through the tool queue; the link step ends the run.
+// The directive file and the run's exits serve them all.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 
+#include "command_runner.h"
 #include "file_search.h"
 #include "text_file.h"
 
@@ -11,6 +16,9 @@ constexpr size_t kLineSize = 256;    // project lines: 255 characters
 constexpr size_t kOptionSize = 128;  // option texts: 127 characters
 // Tool name, options, target switches and a 255-character module name.
 constexpr size_t kCommandSize = 1024;
+// The longest message: its text and a name or line.
+constexpr size_t kMessageSize = 512;
+constexpr int kMaxJobs = 64;
 
 constexpr const char kDirectiveFileName[] = "~ZORBEX~.LNK";
 
@@ -39,42 +47,81 @@ struct ProjectSettings {
     bool rebuilt;
 };
 
+// A tool started and not yet passed on, in project order.
+struct Tool {
+    int command;  // the command runner's number; -1 when it could not start
+    int place;    // its module line's place in the project
+    bool link;    // the linker, else a compiler or the assembler
+    bool ended;
+    Ending ending;
+    char output[kNameSize];  // the file it is to make
+};
+
+// Where a failure stands in project order: a tool's failure comes before
+// one the reader meets, which is after every tool it started.
+constexpr int kReaderPlace = INT_MAX - 1;
+constexpr int kNoFailure = INT_MAX;
+
 // Everything one run owns, from start-up to exit.
 struct Run {
     char project_name[kNameSize];
     bool double_byte;
     bool project_open;
     bool directives_open;
+    int jobs;  // tools that may run at once
     ProjectSettings settings;
     char line[kLineSize];
     char command[kCommandSize];
     SearchRecord search;
     TextReader project;
     TextWriter directives;
+    int modules;  // module lines met so far
+    int running;  // tools running now
+    int first_tool;  // the queue: a ring of tools in project order
+    int tools;
+    Tool queue[kMaxCommands];
+    int failure_place;  // the failure to report, or kNoFailure
+    char message[kMessageSize];
 };
 
 // One run from the banner to the exit code, 0 or 255.
 int RunZorbex(Run* run, int argc, char** argv);
 
-// Each returns true to go on, false after writing the message of a failure
-// that ends the run through the common error exit.
+// Each returns true to go on, false once the run has failed (Failed says
+// so too) or the user has interrupted it.
 bool ReadProject(Run* run);
 bool BuildModule(Run* run, const char* line);
+
+// The directive file. Returns false, the failure noted, when the write fails.
 bool WriteDirective(Run* run, const char* text, const char* more);
 bool FailWrite(Run* run);
 
-// After an interrupt: deletes the output the interrupted tool was making
-// (when output is not null), since a partial file newer than its source would
-// pass as up to date, and writes the message.
-bool FailInterrupted(const char* output);
+// The tool queue. With one job a tool writes to the program's own output;
+// with several, its output is passed on whole, in project order. Each tool
+// is judged when it ends: a crash deletes its output, and a missing output
+// is the tool's failure; after an interrupt its output is deleted.
+// AwaitSlot waits until fewer than run->jobs tools run.
+void AwaitSlot(Run* run);
+void StartTool(Run* run, const char* command, const char* output, bool link);
+// Waits for the running tool that is to make output, if one is.
+void AwaitOutput(Run* run, const char* output);
+// Waits for every running tool and passes its output on.
+void FinishTools(Run* run);
+// Searches for a file; the stamp stays in the run's search record.
+bool Found(Run* run, const char* name);
+
+// The run's exits. Fail notes a failure at a place in project order and its
+// message, unless one before it is noted; returns false.
+bool Fail(Run* run, int place, const char* format, ...) __attribute__((format(printf, 3, 4)));
+bool Failed(const Run* run);
+// The common error exit, once reading has stopped: waits for the tools,
+// writes the failure's message (or "Interrupted."), closes both files,
+// deletes the directive file. Returns 255.
+int ExitFailed(Run* run);
+void CloseProject(Run* run);
 
 // Finishes the directive file and links. Returns the exit code.
 int FinishAndLink(Run* run);
-
-// The common error exit, after the message: closes both files, deletes the
-// directive file and returns the exit code 255.
-int FailRun(Run* run);
-void CloseProject(Run* run);
 
 // Upper-cases the ASCII letters of text in place.
 void UpperCase(char* text);

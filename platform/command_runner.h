@@ -1,8 +1,30 @@
-// Running one command through the command interpreter.
+// Running commands through the command interpreter, one or several at once.
 #pragma once
 
-// Runs the command text, unchanged, through the command interpreter in the
-// current directory, with the program's standard handles and environment,
-// and waits for it to end. Returns its exit status, or -1 when the
-// interpreter cannot be started or waited for.
-int RunCommand(const char* command);
+// Commands started and not yet finished, running or ended.
+constexpr int kMaxCommands = 256;
+
+// Starts the command text, unchanged, through the command interpreter in
+// the current directory, with the program's environment. Alone, it has the
+// program's standard input, output and error (and, where the program runs
+// in the foreground of a terminal, the terminal) as a command typed at the
+// shell has. Captured, its output and error are kept for FinishCommand, and
+// it reads the null device. Returns the command's number, or -1 when the
+// interpreter cannot be started or kMaxCommands are not finished.
+int StartCommand(const char* command, bool captured);
+
+// How a command ended: exit status 0, another status, or a crash or a
+// signal (the shell ended by a signal, or its status 128 plus a signal
+// number; on Windows a system error status).
+enum class Ending { kSuccess, kFailure, kCrash };
+
+// Waits until a started command ends. Returns its number, with how it ended
+// in *ending, or -1 when no command is running or the wait fails.
+int WaitForCommand(Ending* ending);
+
+// For a command that has ended: writes what it wrote, when captured, to the
+// program's own output and error, and releases it.
+void FinishCommand(int command);
+
+// The number of processors there are to run commands on; at least 1.
+int ProcessorCount();

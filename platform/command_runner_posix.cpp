@@ -1,25 +1,40 @@
-// Running a command through /bin/sh on POSIX.
+// Running commands through /bin/sh on POSIX.
 //
-// The tool gets a process group of its own, so that an interrupt can be
-// passed on to the shell and to everything it started. When the driver runs
-// in the foreground of a terminal, that group is given the terminal while
-// the tool runs, as a shell does for a command typed at it: the tool can
-// read it, write to it under "stty tostop" and change its modes, and Ctrl-C
-// reaches it. The driver takes the terminal back when the tool ends.
+// Each tool gets a process group of its own, so that an interrupt can be
+// passed on to the shell and to everything it started. A tool run alone
+// while the driver is in the foreground of a terminal is given the terminal,
+// as a shell does for a command typed at it: the tool can read it, write to
+// it under "stty tostop" and change its modes, and Ctrl-C reaches it. The
+// driver takes the terminal back when the tool ends. A captured tool writes
+// to two files of its own, deleted at once and read back when it has ended,
+// so no tool waits on a full pipe while the driver waits for another.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "command_runner.h"
+#include "console.h"
 #include "interrupt.h"
 #include "interrupt_posix.h"
 #include "name_lookup_posix.h"
 
 namespace {
+
+struct Command {
+    pid_t pid;        // 0: free; -1: ended
+    bool foreground;  // has the terminal
+    int output;       // the captured output and error, or -1
+    int error;
+};
+
+Command commands[kMaxCommands];
 
 // The controlling terminal, opened at the first tool run; -1 when there is none.
 int Terminal() {
@@ -41,41 +56,31 @@ void GiveTerminal(int tty, pid_t group) {
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-// Waits for the tool to end, and never blindly for a stopped one. A tool
-// stopped by the terminal or by Ctrl-Z stops the driver too, as one job,
-// and goes on when the driver does: at once for Ctrl-Z, else once the
-// driver is in the foreground (a driver whose group is orphaned is not
-// stopped, and leaves the tool stopped). One stopped from outside is waited
-// for; an interrupt continues it.
-int WaitForTool(pid_t pid, int tty, bool* foreground) {
-    int status;
-    for (;;) {
-        if (waitpid(pid, &status, WUNTRACED) < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (!WIFSTOPPED(status)) return status;
-        int signo = WSTOPSIG(status);
-        if (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU) continue;
-        // Stopped before it was given the terminal: not a stop of the job.
-        bool early = *foreground && signo != SIGTSTP && tcgetpgrp(tty) == pid;
-        if (!early) {
-            if (*foreground) GiveTerminal(tty, getpgrp());
-            raise(signo);
-            *foreground = InForeground(tty);
-            if (*foreground) GiveTerminal(tty, pid);
-        }
-        if (*foreground || signo == SIGTSTP) kill(-pid, SIGCONT);
+// A file for captured text, deleted at once: -1 when none can be made.
+int CaptureFile() {
+    const char* dir = getenv("TMPDIR");
+    char name[4096];
+    if (snprintf(name, sizeof name, "%s/zorbex-XXXXXX", dir && *dir ? dir : "/tmp") >=
+        static_cast<int>(sizeof name)) {
+        return -1;
     }
+    int fd = mkstemp(name);
+    if (fd < 0) return -1;
+    unlink(name);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
 }
 
-}  // namespace
+void CloseCaptured(Command* c) {
+    if (c->output >= 0) close(c->output);
+    if (c->error >= 0) close(c->error);
+    c->output = c->error = -1;
+}
 
-int RunCommand(const char* command) {
+bool Spawn(const char* command, Command* c, pid_t* pid) {
     char sh[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
-    if (Interrupted()) return -1;
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
@@ -86,29 +91,118 @@ int RunCommand(const char* command) {
     sigaddset(&defaults, SIGPIPE);
     sigaddset(&defaults, SIGXFSZ);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    int tty = Terminal();
-    bool foreground = InForeground(tty);
-    pid_t pid;
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    if (c->output >= 0) {
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&files, c->output, 1);
+        posix_spawn_file_actions_adddup2(&files, c->error, 2);
+    }
     WatchListings();
-    int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+    int spawned = posix_spawn(pid, "/bin/sh", &files, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     // Whatever the command did, it may have changed any directory.
     ForgetListings();
-    if (spawned != 0) return -1;
-    SetRunningTool(pid);
+    return spawned == 0;
+}
+
+// A tool stopped by the terminal or by Ctrl-Z stops the driver too, as one
+// job, and goes on when the driver does: at once after Ctrl-Z, else once the
+// driver is in the foreground (a driver whose group is orphaned is not
+// stopped, and leaves the tool stopped). One stopped from outside is left
+// so; an interrupt continues it.
+void Stopped(Command* c, int signo) {
+    if (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU) return;
+    int tty = Terminal();
+    // Stopped before it was given the terminal: not a stop of the job.
+    bool early = c->foreground && signo != SIGTSTP && tcgetpgrp(tty) == c->pid;
+    if (!early) {
+        if (c->foreground) GiveTerminal(tty, getpgrp());
+        raise(signo);  // returns once the driver is continued
+        // cppcheck-suppress unreachableCode
+        c->foreground = c->output < 0 && InForeground(tty);
+        if (c->foreground) GiveTerminal(tty, c->pid);
+    }
+    if (c->foreground || signo == SIGTSTP) kill(-c->pid, SIGCONT);
+}
+
+void PassOn(int fd, bool to_error) {
+    char block[16384];
+    ssize_t n;
+    if (lseek(fd, 0, SEEK_SET) != 0) return;
+    while ((n = read(fd, block, sizeof block)) > 0) WriteOutput(block, static_cast<size_t>(n), to_error);
+}
+
+}  // namespace
+
+int StartCommand(const char* command, bool captured) {
+    if (Interrupted()) return -1;
+    int i = 0;
+    while (i < kMaxCommands && commands[i].pid != 0) i++;
+    if (i == kMaxCommands) return -1;
+    Command* c = &commands[i];
+    *c = {0, false, -1, -1};
+    if (captured && ((c->output = CaptureFile()) < 0 || (c->error = CaptureFile()) < 0)) {
+        CloseCaptured(c);
+        return -1;
+    }
+    int tty = captured ? -1 : Terminal();
+    bool foreground = InForeground(tty);
+    pid_t pid;
+    if (!Spawn(command, c, &pid)) {
+        CloseCaptured(c);
+        return -1;
+    }
+    c->pid = pid;
+    AddRunningTool(pid);
+    c->foreground = foreground;
     if (foreground) GiveTerminal(tty, pid);
     // An interrupt that came while the tool was being started did not reach it.
     if (Interrupted()) kill(-pid, SIGTERM);
-    int status = WaitForTool(pid, tty, &foreground);
-    if (foreground) GiveTerminal(tty, getpgrp());
-    SetRunningTool(0);
-    ForgetListings();
-    if (status == -1) return -1;
-    // Ctrl-C at the terminal reached only the tool's group, which it ended.
-    if (foreground && WIFSIGNALED(status) &&
-        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) {
-        NoteInterrupt(WTERMSIG(status));
+    return i;
+}
+
+int WaitForCommand(Ending* ending) {
+    int status;
+    for (;;) {
+        pid_t pid = waitpid(-1, &status, WUNTRACED);
+        if (pid < 0 && errno == EINTR) continue;
+        if (pid < 0) return -1;
+        int i = 0;
+        while (i < kMaxCommands && commands[i].pid != pid) i++;
+        if (i == kMaxCommands) continue;
+        Command* c = &commands[i];
+        if (WIFSTOPPED(status)) {
+            Stopped(c, WSTOPSIG(status));
+            continue;
+        }
+        if (c->foreground) GiveTerminal(Terminal(), getpgrp());
+        RemoveRunningTool(pid);
+        ForgetListings();
+        c->pid = -1;
+        int signo = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        // Ctrl-C at the terminal reached only the tool's group, which it ended.
+        if (c->foreground && (signo == SIGINT || signo == SIGQUIT)) NoteInterrupt(signo);
+        int code = signo ? 0 : WEXITSTATUS(status);
+        *ending = signo != 0 || (code > 128 && code < 128 + NSIG) ? Ending::kCrash
+                  : code != 0                                  ? Ending::kFailure
+                                                               : Ending::kSuccess;
+        return i;
     }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
+}
+
+void FinishCommand(int command) {
+    Command* c = &commands[command];
+    if (c->output >= 0) {
+        PassOn(c->output, false);
+        PassOn(c->error, true);
+    }
+    CloseCaptured(c);
+    c->pid = 0;
+}
+
+int ProcessorCount() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : n > 1024 ? 1024 : static_cast<int>(n);
 }

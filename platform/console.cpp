@@ -19,3 +19,4 @@ void Print(const char* format, ...) {
 }
 
 void FlushOutput() { fflush(stdout); }
+

@@ -1,6 +1,8 @@
 // Standard output: every message of the program goes here.
 #pragma once
 
+#include <cstddef>
+
 // Writes text and then a newline.
 void WriteLine(const char* text);
 
@@ -10,6 +12,10 @@ void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes out whatever is buffered, so output keeps its order when a tool
 // writes to the same file or pipe.
 void FlushOutput();
+
+// Passes on bytes a tool wrote: to standard output, or to standard error,
+// in order with the program's own output.
+void WriteOutput(const char* bytes, size_t n, bool to_error);
 
 // At start: a standard stream that is closed is opened on the null device,
 // so that no file the run opens takes its place.

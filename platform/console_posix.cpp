@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "console.h"
 
 void OpenStandardStreams() {
@@ -12,4 +14,9 @@ void OpenStandardStreams() {
     for (const pollfd& p : fds) {
         if (p.revents & POLLNVAL) open("/dev/null", p.fd == 0 ? O_RDONLY : O_WRONLY);
     }
+}
+
+void WriteOutput(const char* bytes, size_t n, bool to_error) {
+    if (to_error) fflush(stdout);
+    fwrite(bytes, 1, n, to_error ? stderr : stdout);
 }

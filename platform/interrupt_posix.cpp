@@ -6,21 +6,23 @@
 
 #include <initializer_list>
 
+#include "command_runner.h"
 #include "interrupt.h"
 #include "interrupt_posix.h"
 
 namespace {
 
 volatile sig_atomic_t caught = 0;
-volatile sig_atomic_t running_tool = 0;
+volatile sig_atomic_t running_tools[kMaxCommands];
 
 void Note(int signo) {
     caught = signo;
-    pid_t tool = static_cast<pid_t>(running_tool);
-    if (tool <= 0) return;
-    kill(-tool, signo);
-    // A stopped tool would keep the signal pending.
-    kill(-tool, SIGCONT);
+    for (volatile sig_atomic_t& tool : running_tools) {
+        if (tool <= 0) continue;
+        kill(-static_cast<pid_t>(tool), signo);
+        // A stopped tool would keep the signal pending.
+        kill(-static_cast<pid_t>(tool), SIGCONT);
+    }
 }
 
 }  // namespace
@@ -47,6 +49,18 @@ void CatchInterrupts() {
 
 bool Interrupted() { return caught != 0; }
 
-void SetRunningTool(pid_t pid) { running_tool = static_cast<sig_atomic_t>(pid); }
+void AddRunningTool(pid_t pid) {
+    for (volatile sig_atomic_t& tool : running_tools) {
+        if (tool != 0) continue;
+        tool = static_cast<sig_atomic_t>(pid);
+        return;
+    }
+}
+
+void RemoveRunningTool(pid_t pid) {
+    for (volatile sig_atomic_t& tool : running_tools) {
+        if (tool == static_cast<sig_atomic_t>(pid)) tool = 0;
+    }
+}
 
 void NoteInterrupt(int signo) { caught = signo; }

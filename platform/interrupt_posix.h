@@ -4,8 +4,10 @@
 
 #include <sys/types.h>
 
-// The process group of the tool that is running now, or 0 when none is.
-void SetRunningTool(pid_t pid);
+// The process groups of the tools that are running, for the interrupt to
+// reach: each is added when started and removed when it has ended.
+void AddRunningTool(pid_t pid);
+void RemoveRunningTool(pid_t pid);
 
 // An interrupt that reached the tool alone, as Ctrl-C does while the tool
 // has the terminal: the run ends as if the driver had caught it.

@@ -1,12 +1,15 @@
 // Stand-in for the tools, in the end-to-end tests. Installed under each
 // tool's name, it appends its command line to STANDIN.LOG, makes the output
 // the real tool would make and obeys STANDIN.CTL, whose lines read
-// "<TOOL> <action> [text]" (TOOL may be "*"):
+// "<WHO> <action> [text]", WHO the tool, its last argument's last part (such
+// as A.C), or "*":
 //   noout        make no output         fail     exit with status 3
 //   lower        output in lower case   dir      a directory for the output
 //   print TEXT   write TEXT first       size N   (WLINK) N bytes of executable
 //   hang         write half the output, wait 20 seconds, finish, log "finished"
-//   die          end by SIGKILL after the output
+//   die          crash after the output (SIGKILL; on Windows a crash status)
+//   sleep MS     wait MS milliseconds first
+//   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
 // A compiler reads its source, the last argument, as named, and makes the
 // upper-cased base name with ".OBJ" here; the linker makes the file named on
@@ -50,6 +53,8 @@ void WriteFile(const std::string& name, const std::string& bytes, bool append = 
 
 // The value of the last control line for this tool and action; "" when the
 // action is given without text, null when it is not given.
+std::string who_am_i;  // the last argument's last part, upper-cased
+
 const std::string* Option(const std::string& tool, const char* action) {
     static std::string control, value;
     if (control.empty()) {
@@ -63,7 +68,7 @@ const std::string* Option(const std::string& tool, const char* action) {
         std::istringstream words(line);
         std::string who, what;
         words >> who >> what;
-        if ((who != "*" && Upper(who) != tool) || what != action) continue;
+        if ((who != "*" && Upper(who) != tool && Upper(who) != who_am_i) || what != action) continue;
         std::getline(words >> std::ws, value);
         found = &value;
     }
@@ -112,6 +117,7 @@ void Tool(const std::string& tool, int argc, char** argv) {
 }  // namespace
 
 int Helper(const std::string& name, int argc, char** argv);
+void Die();
 
 int main(int argc, char** argv) {
     std::string tool = Upper(LastPart(argv[0]));
@@ -120,12 +126,19 @@ int main(int argc, char** argv) {
     std::string line = tool;
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
     WriteFile("STANDIN.LOG", line + "\n", true);
+    who_am_i = Upper(LastPart(argc > 1 ? argv[argc - 1] : ""));
+    if (const std::string* ms = Option(tool, "sleep")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(*ms)));
+    }
+    if (const std::string* n = Option(tool, "flood")) {
+        std::string bytes(std::stoul(*n), 'F');
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+    }
     if (const std::string* text = Option(tool, "print")) std::printf("%s\n", text->c_str());
     std::fflush(stdout);
     if (!Option(tool, "noout")) Tool(tool, argc, argv);
-#ifdef SIGKILL
-    if (Option(tool, "die")) std::raise(SIGKILL);
-#endif
+    if (Option(tool, "die")) Die();
     return Option(tool, "fail") ? 3 : 0;
 }
 
@@ -168,6 +181,10 @@ int Helper(const std::string& name, int argc, char** argv) {
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
 }
+
+void Die() { TerminateProcess(GetCurrentProcess(), 0xC0000005); }
 #else
 int Helper(const std::string&, int, char**) { return 127; }
+
+void Die() { std::raise(SIGKILL); }
 #endif

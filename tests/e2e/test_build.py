@@ -86,7 +86,7 @@ ROWS += [
         left=["MAIN.C", "MAIN.EXE", "MAIN.OBJ"]),
     Row("compiler makes nothing", "a.c\nb.asm\nc.c\n", {"A.C": NEW, "B.ASM": NEW, "B.OBJ": OLD,
         "A.EXE": OLD}, BADC, 255, ctl=["WASM noout"], log=[f"WCC386 {NT} A.C", f"WASM {NT} B.ASM"],
-        left=["A.C", "A.EXE", "A.OBJ", "B.ASM"]),
+        left=["A.C", "A.EXE", "A.OBJ", "B.ASM"], serial=True),
     Row("tool output in order", "main.c\n", {"MAIN.C": OLD}, "compiling\nlinking\n" + done("MAIN.EXE"),
         ctl=["WCC386 print compiling", "WLINK print linking"]),
     Row("linker output after relinking", "main.obj\n", {}, RELINK + "linking\n" + done("MAIN.EXE"),
@@ -112,11 +112,12 @@ ROWS += [
     # A tool adds many files to a directory whose listing was read.
     Row("files a tool makes are found", ".wccopt -zq;for i in $(seq 300);do :>z$i.c;done;WCC386\n"
         "main.c\n.wccopt -zq\nz150.c\n", {"main.c": OLD}, done("MAIN.EXE"), log=["WCC386 -zq",
-        f"WCC386 {NT} main.c", f"WCC386 -zq {NT} z150.c", LINK], only="posix"),
-    Row("tool killed after its output", "a.c\n", {"A.C": OLD}, done("A.EXE"),
-        ctl=["WCC386 die"], only="posix", err="*"),
-    Row("tool killed without output", "a.c\n", {"A.C": OLD}, BADC, 255,
-        ctl=["WCC386 die", "WCC386 noout"], only="posix", err="*"),
+        f"WCC386 {NT} main.c", f"WCC386 -zq {NT} z150.c", LINK], only="posix", serial=True),
+    # A tool that crashed made no build, whatever it left.
+    Row("compiler crashed", "a.c\n", {"A.C": OLD}, BADC, 255, ctl=["WCC386 die"], left=["A.C"], err="*"),
+    Row("assembler crashed", "a.asm\n", {"A.ASM": NEW, "A.OBJ": OLD}, BADC, 255, ctl=["WASM die"],
+        left=["A.ASM"], err="*"),
+    Row("linker crashed", "a.obj\n", {}, RELINK + BADL, 255, ctl=["WLINK die"], left=[], err="*"),
 ]
 
 # Failures of one module line; the module before it stays built.

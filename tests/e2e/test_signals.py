@@ -7,6 +7,7 @@ import pytest
 from runner import *
 
 pytestmark = pytest.mark.skipif(WINDOWS, reason="POSIX signals, FIFOs and limits")
+serial = pytest.mark.skipif(PARALLEL, reason="one tool at a time")
 INTERRUPTED = "\nInterrupted.\n"
 
 
@@ -41,6 +42,7 @@ def blocked(p):
 
 # The stand-in writes half its output and sleeps; interrupted, it never
 # finishes. The old executable goes only when the linker is about to run.
+@serial
 @pytest.mark.parametrize("signo, group, tool", [
     (signal.SIGTERM, False, "WPP386"), (signal.SIGINT, True, "WPP386"),
     (signal.SIGHUP, False, "WLINK")])
@@ -59,8 +61,23 @@ def test_interrupted_tool(tmp_path, signo, group, tool):
     assert listing(d) == sorted(["A.C", "A.OBJ", "B.CPP", "B.OBJ" if tool == "WLINK" else "A.EXE"])
 
 
+# With four tools running, all get the interrupt and each one's output goes.
+def test_interrupted_jobs(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "C.C": OLD, "D.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\nc.c\nd.c\n",
+             "STANDIN.CTL": b"* hang\n"})
+    begun = time.time()
+    p = subprocess.Popen(command(), cwd=d, env=environment({"ZORBEX_JOBS": "4"}),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    await_(lambda: all(os.path.exists(path(d, f"{m}.OBJ")) for m in "ABCD"))
+    p.send_signal(signal.SIGTERM)
+    assert finish(p) == (255, BANNER + INTERRUPTED, "")
+    assert time.time() - begun < 10 and listing(d) == ["A.C", "B.C", "C.C", "D.C"]
+
+
 # No tool runs: the program waits to open a FIFO that nobody writes, or
 # for the next line of one whose writer sent one module line.
+@serial
 @pytest.mark.parametrize("lines", [b"", b"a.c\n"])
 def test_interrupted_read(tmp_path, lines):
     d = str(tmp_path)
@@ -120,6 +137,7 @@ def test_output_closed(tmp_path):
 # From a shell in the foreground of a terminal set to "stty tostop", a tool
 # gets the terminal while it runs: it reads what is typed at its prompt and
 # writes. The driver's last line and the shell's "after" need it back.
+@serial
 @pytest.mark.parametrize("keys, out", [
     (b"hello\n", "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
     (b"\x03", "? ^C" + INTERRUPTED + "after 255\n")])

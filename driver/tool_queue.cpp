@@ -1,0 +1,109 @@
+// The tools of a run, in project order: started while fewer than the run's
+// jobs are running, judged as each ends, and their captured output passed on
+// whole once every tool above has been. With one job a tool runs alone,
+// uncaptured, and is judged before the next project line is read.
+#include <cstring>
+
+#include "console.h"
+#include "file.h"
+#include "interrupt.h"
+#include "zorbex.h"
+
+namespace {
+
+Tool* At(Run* run, int i) { return &run->queue[(run->first_tool + i) % kMaxCommands]; }
+
+// A crashed tool's output is no build: a partial object that a later run
+// would take as up to date. So is an interrupted tool's: with one job, any
+// tool's that ends after the interrupt; with several, whose tools may have
+// ended while the project was read, any but one that ended with success.
+void Judge(Run* run, Tool* t) {
+    const char* bad = t->link ? "\nLinker returned bad status.\n"
+                              : "\nCompiler/assembler returned bad status.\n";
+    bool cut = Interrupted() && (run->jobs == 1 || t->ending != Ending::kSuccess);
+    if (cut || t->ending == Ending::kCrash) {
+        RemoveFile(t->output);
+        if (!Interrupted()) Fail(run, t->place, "%s", bad);
+    } else if (!Found(run, t->output)) {
+        Fail(run, t->place, "%s", bad);
+    } else if (!t->link) {
+        run->settings.rebuilt = true;
+    }
+}
+
+void PassOnEnded(Run* run) {
+    while (run->tools > 0 && At(run, 0)->ended) {
+        Tool* t = At(run, 0);
+        if (t->command >= 0) FinishCommand(t->command);
+        run->first_tool = (run->first_tool + 1) % kMaxCommands;
+        run->tools--;
+    }
+}
+
+void Ended(Run* run, Tool* t, Ending ending) {
+    t->ended = true;
+    t->ending = ending;
+    Judge(run, t);
+    PassOnEnded(run);
+}
+
+void WaitForOne(Run* run) {
+    Ending ending = Ending::kFailure;
+    int command = WaitForCommand(&ending);
+    for (int i = 0; i < run->tools; i++) {
+        Tool* t = At(run, i);
+        if (t->ended || t->command != command) continue;
+        run->running--;
+        Ended(run, t, ending);
+        return;
+    }
+    // No tool is running after all: none is waited for any more.
+    for (int i = 0; command < 0 && i < run->tools; i++) {
+        if (!At(run, i)->ended) Ended(run, At(run, i), Ending::kFailure);
+    }
+    if (command < 0) run->running = 0;
+}
+
+bool Making(Run* run, const char* output) {
+    for (int i = 0; i < run->tools; i++) {
+        const Tool* t = At(run, i);
+        if (!t->ended && strcmp(t->output, output) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Found(Run* run, const char* name) {
+    int r = FindFile(name, 0, &run->search);
+    CloseSearch(&run->search);
+    return r == 0;
+}
+
+void AwaitSlot(Run* run) {
+    while (run->running >= run->jobs) WaitForOne(run);
+}
+
+void StartTool(Run* run, const char* command, const char* output, bool link) {
+    // A full queue waits for the tool at its head.
+    while (run->tools == kMaxCommands) WaitForOne(run);
+    Tool* t = At(run, run->tools++);
+    *t = Tool{-1, link ? kReaderPlace : run->modules, link, false, Ending::kFailure, {}};
+    CopyCut(t->output, sizeof t->output, output);
+    FlushOutput();
+    t->command = StartCommand(command, run->jobs > 1);
+    if (t->command < 0) {
+        Ended(run, t, Ending::kFailure);
+        return;
+    }
+    run->running++;
+}
+
+void AwaitOutput(Run* run, const char* output) {
+    while (Making(run, output)) WaitForOne(run);
+}
+
+void FinishTools(Run* run) {
+    while (run->running > 0) WaitForOne(run);
+    PassOnEnded(run);
+}

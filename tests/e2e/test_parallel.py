@@ -1,0 +1,38 @@
+# Tools run several at once when ZORBEX_JOBS asks (rows without their own
+# value follow the suite's): every decision and every byte of output is the
+# sequential run's, whatever order the tools end in.
+import pytest
+from runner import *
+
+FOUR = {"ZORBEX_JOBS": "4"}
+ABCD = {"A.C": OLD, "B.C": OLD, "C.C": OLD, "D.C": OLD}
+ROWS = [Row(f"jobs {value!r}", "a.obj\n", {}, f"Error: invalid ZORBEX_JOBS value: {value}\n", 255,
+            env={"ZORBEX_JOBS": value}, left=[]) for value in ["65", " 2", "+2", "x"]]
+ROWS += [
+    Row("usage first", "a.obj\n", {}, USAGE, 255, args=["a", "b"], env={"ZORBEX_JOBS": "x"}),
+    Row("jobs 64", "a.obj\n", {}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "64"}),
+    Row("jobs 0", "a.obj\n", {}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "0"}),
+    # Output in project order, whole, on both streams, however long.
+    Row("output in project order", "a.c\nb.c\nc.c\n", ABCD, "a\nb\nc\n" + done("A.EXE"),
+        ctl=["A.C sleep 400", "A.C print a", "B.C print b", "C.C sleep 200", "C.C print c"]),
+    Row("megabytes", "a.c\nb.c\n", ABCD, "a\n" + "F" * 3000000 + done("A.EXE"), err="F" * 3000000,
+        ctl=["A.C sleep 300", "A.C print a", "B.C flood 3000000"]),
+    # Both make UTIL.OBJ: the second waits for the first, and is up to date.
+    Row("one object, two modules", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
+        done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], log=[f"WCC386 {NT} SRC/UTIL.C", LINK],
+        lnk=["file UTIL.OBJ", "file UTIL.OBJ", "name UTIL.EXE", "system NT"]),
+    # The first failure in project order is reported, last; the tools
+    # already started finish, and their objects stay; nothing is linked.
+    Row("failure while others run", "a.c\nb.c\nc.c\nd.c\n", ABCD, "b\nc\n" + BADC, 255, env=FOUR,
+        ctl=["A.C sleep 300", "A.C noout", "B.C print b", "C.C print c"],
+        left=["A.C", "B.C", "B.OBJ", "C.C", "C.OBJ", "D.C", "D.OBJ"]),
+    Row("tool fails before the line", "a.c\nb.c\n.bogus\n", ABCD, BADC, 255, env=FOUR,
+        ctl=["A.C sleep 300", "A.C noout"]),
+    Row("line fails", "a.c\nb.c\n.bogus\n", ABCD, "Invalid directive: .bogus\n", 255, env=FOUR,
+        ctl=["A.C sleep 300"], left=["A.C", "A.OBJ", "B.C", "B.OBJ", "C.C", "D.C"]),
+]
+
+
+@pytest.mark.parametrize("r", ROWS, ids=ids(ROWS))
+def test_parallel(tmp_path, r):
+    check(tmp_path, r)
