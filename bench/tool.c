@@ -1,13 +1,17 @@
 /* Stand-in compiler and linker for the benchmark: it only creates its output,
  * so that every build driver pays the same tiny cost per tool run.
  *
- * Installed as WCC386 it creates the base name of its last argument with
- * ".OBJ" in the current directory. Installed as WLINK it reads every "@FILE"
+ * Installed as WCC386 it creates the upper-cased base name of its last
+ * argument with ".OBJ" in the current directory, after using BENCH_WORK_MS
+ * milliseconds of processor time when that is set, as a real compiler would. Installed as WLINK it reads every "@FILE"
  * argument through and creates the file named on a "name X" line of it, or
  * after a "name" argument. */
+#include <ctype.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 static int create(const char *name) {
@@ -59,6 +63,13 @@ int main(int argc, char **argv) {
         const char *dot = strrchr(base, '.');
         size_t n = dot ? (size_t)(dot - base) : strlen(base);
         snprintf(out, sizeof out, "%.*s.OBJ", (int)n, base);
+        for (char *p = out; *p; p++) *p = (char)toupper((unsigned char)*p);
+        const char *work = getenv("BENCH_WORK_MS");
+        if (work) {
+            clock_t until = clock() + (clock_t)(atof(work) * CLOCKS_PER_SEC / 1000);
+            while (clock() < until) {
+            }
+        }
     }
     if (out[0] == '\0') {
         fprintf(stderr, "%s: no output named\n", me);
