@@ -302,6 +302,13 @@ constexpr int kRecent = 4;
 Recent recent[kRecent];
 int next_recent = 0;
 
+bool AnyRecent() {
+    for (const Recent& r : recent) {
+        if (r.listing >= 0) return true;
+    }
+    return false;
+}
+
 void ForgetRecent() {
     for (Recent& r : recent) r.listing = -1;
 }
@@ -398,7 +405,11 @@ int MatchCase(const char* path, char* out, size_t cap) {
 }
 
 int MatchCached(const char* path, char* out, size_t cap) {
-    if (listings.empty()) return 1;
+    // Without a listing of the directory the name starts from (the root, or
+    // the current directory) nothing is known of it, unless its directory
+    // part was matched lately: the common case of names that exist as
+    // written, in a run that listed only the project file's directories.
+    if (!FindListing(path, path[0] == '/' ? 1 : 0) && !AnyRecent()) return 1;
     int r = Match(path, out, cap, false);
     if (r >= 0) return r;
     ForgetListings();

@@ -118,13 +118,18 @@ def command(args=(), program=BINARY):
 
 
 # Runs the program to its end: (exit code, stdout, stderr). The output goes
-# to files, not pipes: what Wine starts on the side may hold them open.
-def run(d, args=(), env=None, cwd=None, program=BINARY, **popen):
+# to files, not pipes: what Wine starts on the side may hold them open. Wine
+# has been seen to lose all a program's output, seldom: a run of zorbex.exe
+# that wrote nothing, not even the banner, is run once more.
+def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, **popen):
     popen.setdefault("stdin", subprocess.DEVNULL)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(command(args, program), cwd=cwd or d, env=environment(env), stdout=out,
                               stderr=err, timeout=120, **popen).returncode
-        return (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
+        result = (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
+    if retry and program == BINARY and result[1:] == ("", ""):
+        return run(d, args, env, cwd, program, False, **popen)
+    return result
 
 
 class Row:

@@ -72,6 +72,11 @@ ROWS = [
         ["library GRAPH.LIB", "file A.OBJ", "name GRAPH.EXE", "system NT"], "GRAPH.EXE")),
     Row("non-ascii keeps its bytes", **objects(".exename p\ncaf\xc3\xa9.obj\nna\xefve.lib\n",
         ["file CAF\xc3\xa9.OBJ", "library NA\xefVE.LIB", "name P.EXE", "system NT"], "P.EXE")),
+    # Bytes that are no text: a binary's first line ends at its first NUL
+    # or newline; ten megabytes of blanks are pieces of empty lines.
+    Row("binary file", "\x7fELF\x02\x01\x01\0\0\0\x03\0>\0\n" + "\xff" * 4000 + "\n", {},
+        invalid("\x7fELF\x02\x01\x01"), 255),
+    Row("ten megabytes of blanks", **objects(" " * 10_000_000 + "a.obj\n", OBJ_ONLY)),
     Row("empty project links nothing", "; nothing\n\n", {}, RELINK + BADL, 255,
         lnk=["name ", "system NT"], log=[LINK]),
 ]
