@@ -28,7 +28,7 @@ BADL = "\nLinker returned bad status.\n"
 LINK = "WLINK @~ZORBEX~.LNK"
 NT = "/bt=NT /d__NT__"
 OLD, NEW = "2020-03-01 10:00:00", "2020-03-02 10:00:00"
-DIR = object()  # a file spec: a directory
+DIR = object()  # in a file table: a directory
 
 
 def done(exe, size=4321):
@@ -58,17 +58,17 @@ def path(d, name):
 # files: name -> a time (a small file of that age), bytes (that content,
 # old), DIR, or ("->", target) for a symbolic link.
 def make(d, files):
-    for name, spec in files.items():
+    for name, made in files.items():
         p = path(d, name)
         os.makedirs(os.path.dirname(p), exist_ok=True)
-        if spec is DIR:
+        if made is DIR:
             os.makedirs(p, exist_ok=True)
-        elif isinstance(spec, tuple):
-            os.symlink(b(spec[1]), p)
+        elif isinstance(made, tuple):
+            os.symlink(b(made[1]), p)
         else:
             with open(p, "wb") as f:
-                f.write(spec if isinstance(spec, bytes) else b(f"/* {name} */\n"))
-            t = calendar.timegm(time.strptime(OLD if isinstance(spec, bytes) else spec,
+                f.write(made if isinstance(made, bytes) else b(f"/* {name} */\n"))
+            t = calendar.timegm(time.strptime(OLD if isinstance(made, bytes) else made,
                                               "%Y-%m-%d %H:%M:%S"))
             os.utime(p, (t, t))
 

@@ -39,13 +39,13 @@ def test_command_line(tmp_path, line, name):
 
 # Files are found whatever their attributes; a directory only when it
 # carries one besides "directory" (and then the compiler cannot read it).
-@pytest.mark.parametrize("spec, attributes, code, out", [
+@pytest.mark.parametrize("made, attributes, code, out", [
     (OLD, ["+h"], 0, done("MAIN.EXE")), (OLD, ["+s"], 0, done("MAIN.EXE")),
     (OLD, ["+r", "+h", "+s"], 0, done("MAIN.EXE")), (DIR, [], 255, "Error: MAIN.C not found\n"),
     (DIR, ["+h"], 255, BADC)])
-def test_attributes(tmp_path, spec, attributes, code, out):
+def test_attributes(tmp_path, made, attributes, code, out):
     d = str(tmp_path)
-    make(d, {"MAIN.C": spec, "ZORBEX.ZBX": b"main.c\n"})
+    make(d, {"MAIN.C": made, "ZORBEX.ZBX": b"main.c\n"})
     assert run(d, [*attributes, "MAIN.C"], program="attrib")[0] == 0
     assert run(d) == (code, crlf(BANNER + out), "")
 
