@@ -72,7 +72,7 @@ void Arguments() {
         const char* text;
         std::vector<std::string> args;
     } rows[] = {{"", {}}, {"my project", {"my", "project"}}, {"\"my project\"", {"my project"}},
-                {"a \"\" b", {"a", "", "b"}}, {"a\\\"b", {"a\"b"}}, {"a\\\\\"b", {"a\\\"b"}},
+                {"a \"\" b", {"a", "", "b"}}, {"a\\\"b c", {"a\"b", "c"}}, {"a\\\\\"b", {"a\\\"b"}},
                 {"\"ab\"cd", {"ab", "cd"}}, {"ab\"c d\"e f", {"abc de", "f"}},
                 {"x\"open y", {"xopen y"}}, {"\tone\ttwo\t", {"one", "two"}}};
     for (auto& r : rows) {
