@@ -12,6 +12,9 @@ ROWS += [
     Row("usage first", "a.obj\n", {}, USAGE, 255, args=["a", "b"], env={"ZORBEX_JOBS": "x"}),
     Row("jobs 64", "a.obj\n", {}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "64"}),
     Row("jobs 0", "a.obj\n", {}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "0"}),
+    # Empty is one at a time: nothing starts beside a tool that then fails.
+    Row("jobs ''", "a.c\nb.c\n", ABCD, BADC, 255, env={"ZORBEX_JOBS": ""},
+        ctl=["A.C sleep 300", "A.C noout"], left=["A.C", "B.C", "C.C", "D.C"]),
     # Output in project order, whole, on both streams, however long.
     Row("output in project order", "a.c\nb.c\nc.c\n", ABCD, "a\nb\nc\n" + done("A.EXE"),
         ctl=["A.C sleep 400", "A.C print a", "B.C print b", "C.C sleep 200", "C.C print c"]),
