@@ -19,4 +19,3 @@ void Print(const char* format, ...) {
 }
 
 void FlushOutput() { fflush(stdout); }
-
