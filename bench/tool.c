@@ -1,9 +1,10 @@
 /* Stand-in compiler and linker for the benchmark: it only creates its output,
  * so that every build driver pays the same tiny cost per tool run.
  *
- * Installed as WCC386 it creates the upper-cased base name of its last
- * argument with ".OBJ" in the current directory, after using BENCH_WORK_MS
- * milliseconds of processor time when that is set, as a real compiler would. Installed as WLINK it reads every "@FILE"
+ * Installed as wcc386 it creates the file its "-fo=" argument names, else
+ * the upper-cased base name of its last argument with ".OBJ" in the current
+ * directory, after using BENCH_WORK_MS
+ * milliseconds of processor time when that is set, as a real compiler would. Installed as wlink it reads every "@FILE"
  * argument through and creates the file named on a "name X" line of it, or
  * after a "name" argument. */
 #include <ctype.h>
@@ -49,7 +50,7 @@ int main(int argc, char **argv) {
     const char *me = strrchr(argv[0], '/');
     me = me ? me + 1 : argv[0];
     char out[512] = "";
-    if (strcmp(me, "WLINK") == 0) {
+    if (strcmp(me, "wlink") == 0) {
         for (int i = 1; i < argc; i++) {
             if (argv[i][0] == '@') read_directives(argv[i] + 1, out, sizeof out);
             if (strcmp(argv[i], "name") == 0 && i + 1 < argc) snprintf(out, sizeof out, "%s", argv[++i]);
@@ -64,6 +65,9 @@ int main(int argc, char **argv) {
         size_t n = dot ? (size_t)(dot - base) : strlen(base);
         snprintf(out, sizeof out, "%.*s.OBJ", (int)n, base);
         for (char *p = out; *p; p++) *p = (char)toupper((unsigned char)*p);
+        for (int i = 1; i < argc; i++) {
+            if (strncmp(argv[i], "-fo=", 4) == 0) snprintf(out, sizeof out, "%s", argv[i] + 4);
+        }
         const char *work = getenv("BENCH_WORK_MS");
         if (work) {
             clock_t until = clock() + (clock_t)(atof(work) * CLOCKS_PER_SEC / 1000);

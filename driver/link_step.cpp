@@ -2,6 +2,7 @@
 // finished, the executable relinked when a module was rebuilt or it is
 // missing, and the report.
 #include <cstdio>
+#include <cstring>
 
 #include "console.h"
 #include "file.h"
@@ -35,8 +36,9 @@ int FinishAndLink(Run* run) {
         if (s->rebuilt) {
             // Deleted first, so a failed link never leaves the old executable.
             RemoveFile(s->exe_name);
-            snprintf(run->command, sizeof run->command, "%s @%s", target.linker,
-                     kDirectiveFileName);
+            CopyToolName(run->command, sizeof run->command, target.linker);
+            size_t n = strlen(run->command);
+            snprintf(run->command + n, sizeof run->command - n, " @%s", kDirectiveFileName);
             StartTool(run, run->command, s->exe_name, true);
             FinishTools(run);
             if (Failed(run) || Interrupted()) return ExitFailed(run);

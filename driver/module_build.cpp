@@ -4,6 +4,7 @@
 
 #include "interrupt.h"
 #include "path.h"
+#include "tool_command.h"
 #include "zorbex.h"
 
 namespace {
@@ -12,15 +13,39 @@ struct Command {
     char* text;
     size_t cap;
     size_t len;
+    bool cut;
 };
 
 void Add(Command* c, const char* text) {
     size_t n = strlen(text);
-    // The buffer is sized for the longest command; cut rather than overrun.
-    if (c->len + n >= c->cap) n = c->cap - 1 - c->len;
+    // The buffer is sized for the longest command; cut rather than overrun,
+    // and the cut command is never run.
+    if (c->len + n >= c->cap) {
+        n = c->cap - 1 - c->len;
+        c->cut = true;
+    }
     memcpy(c->text + c->len, text, n);
     c->len += n;
     c->text[c->len] = '\0';
+}
+
+void AddSwitch(Command* c, const char* name) {
+    const char start[] = {' ', kSwitchChar, '\0'};
+    Add(c, start);
+    Add(c, name);
+}
+
+// Option texts written for the Windows-hosted tools hold "/" switches. Where
+// "/" starts no switch, such a word can only have been meant as one, so it
+// is passed with this system's switch character.
+void AddOptions(Command* c, const char* options) {
+    size_t start = c->len;
+    Add(c, " ");
+    Add(c, options);
+    for (size_t i = start + 1; i < c->len; i++) {
+        char before = c->text[i - 1];
+        if (c->text[i] == '/' && (before == ' ' || before == '\t')) c->text[i] = kSwitchChar;
+    }
 }
 
 // The tool for a source extension in the current target, and its options;
@@ -37,23 +62,35 @@ const char* ToolFor(const Run* run, const char* ext, const char** options) {
     return nullptr;
 }
 
-void BuildCommand(Run* run, const char* tool, const char* options, const char* source) {
+// Whether the target's define is the symbol its "bt=" switch defines.
+bool DefinedByTarget(const TargetSystem& t) {
+    size_t n = strlen(t.name);
+    return strncmp(t.define, "__", 2) == 0 && strncmp(t.define + 2, t.name, n) == 0 &&
+           strcmp(t.define + 2 + n, "__") == 0;
+}
+
+// Returns false when the command had to be cut.
+bool BuildCommand(Run* run, const char* tool, const char* options, const char* object,
+                  const char* source) {
     const TargetSystem& t = kTargets[run->settings.target];
-    Command c = {run->command, sizeof run->command, 0};
-    run->command[0] = '\0';
-    Add(&c, tool);
-    if (options[0]) {
-        Add(&c, " ");
-        Add(&c, options);
-    }
-    Add(&c, " /bt=");
+    CopyToolName(run->command, sizeof run->command, tool);
+    Command c = {run->command, sizeof run->command, strlen(run->command), false};
+    if (options[0]) AddOptions(&c, options);
+    AddSwitch(&c, "bt=");
     Add(&c, t.name);
-    if (t.define[0]) {
-        Add(&c, " /d");
+    // The assembler refuses a symbol defined twice, and its "bt=" defines
+    // one already; the compilers take both.
+    if (t.define[0] && !(tool == t.assembler && DefinedByTarget(t))) {
+        AddSwitch(&c, "d");
         Add(&c, t.define);
+    }
+    if (kNameObject) {
+        AddSwitch(&c, "fo=");
+        Add(&c, object);
     }
     Add(&c, " ");
     Add(&c, source);
+    return !c.cut;
 }
 
 bool NameTooLong(Run* run, const char* source) {
@@ -110,7 +147,7 @@ bool BuildModule(Run* run, const char* line) {
 
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);
-    BuildCommand(run, tool, options, disk);
+    if (!BuildCommand(run, tool, options, object, disk)) return NameTooLong(run, source);
     // Deleted first, so a failed build never leaves an old object that a
     // later run would take as up to date.
     RemoveFile(object);

@@ -1,4 +1,5 @@
 // The target systems: the tools and switches of each.
+#include "tool_command.h"
 #include "zorbex.h"
 
 const TargetSystem kTargets[kTargetCount] = {
@@ -14,4 +15,9 @@ int FindTarget(const char* name) {
         if (SameText(name, kTargets[i].name)) return i;
     }
     return -1;
+}
+
+void CopyToolName(char* out, size_t cap, const char* tool) {
+    CopyCut(out, cap, tool);
+    if (kLowerCaseTools) LowerCase(out);
 }

@@ -14,6 +14,12 @@ void UpperCase(char* text) {
     for (; *text; text++) *text = Upper(*text);
 }
 
+void LowerCase(char* text) {
+    for (; *text; text++) {
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+    }
+}
+
 bool SameText(const char* a, const char* b) {
     for (; *a && Upper(*a) == Upper(*b); a++, b++) {
     }

@@ -14,8 +14,11 @@
 constexpr size_t kNameSize = 260;    // file names: 259 characters
 constexpr size_t kLineSize = 256;    // project lines: 255 characters
 constexpr size_t kOptionSize = 128;  // option texts: 127 characters
-// Tool name, options, target switches and a 255-character module name.
+// The longest command: a tool name of 6 characters, a blank and the
+// options, the target switches (" -bt=" and 5, " -d" and 7), " -fo=" and
+// an object name, a blank and a source name.
 constexpr size_t kCommandSize = 1024;
+static_assert(kCommandSize >= 6 + kOptionSize + 20 + 5 + kNameSize + kNameSize);
 // The longest message: its text and a name or line.
 constexpr size_t kMessageSize = 512;
 constexpr int kMaxJobs = 64;
@@ -37,6 +40,9 @@ extern const TargetSystem kTargets[kTargetCount];
 
 // Returns the row whose name equals name without regard to case, or -1.
 int FindTarget(const char* name);
+
+// Copies a tool's name from the table as the tool is installed here.
+void CopyToolName(char* out, size_t cap, const char* tool);
 
 struct ProjectSettings {
     int target;
@@ -123,8 +129,9 @@ void CloseProject(Run* run);
 // Finishes the directive file and links. Returns the exit code.
 int FinishAndLink(Run* run);
 
-// Upper-cases the ASCII letters of text in place.
+// Upper- or lower-cases the ASCII letters of text in place.
 void UpperCase(char* text);
+void LowerCase(char* text);
 
 // Compare without regard to ASCII case: the whole texts, or the first n bytes.
 bool SameText(const char* a, const char* b);

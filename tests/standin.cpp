@@ -1,8 +1,8 @@
 // Stand-in for the tools, in the end-to-end tests. Installed under each
-// tool's name, it appends its command line to STANDIN.LOG, makes the output
-// the real tool would make and obeys STANDIN.CTL, whose lines read
-// "<WHO> <action> [text]", WHO the tool, its last argument's last part (such
-// as A.C), or "*":
+// tool's name (lower case on POSIX), it appends its command line to
+// STANDIN.LOG, takes its arguments and makes its output as the real tool
+// does, and obeys STANDIN.CTL, whose lines read "<WHO> <action> [text]",
+// WHO the tool, its last argument's last part (such as A.C), or "*":
 //   noout        make no output         fail     exit with status 3
 //   lower        output in lower case   dir      a directory for the output
 //   print TEXT   write TEXT first       size N   (WLINK) N bytes of executable
@@ -11,9 +11,13 @@
 //   sleep MS     wait MS milliseconds first
 //   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
-// A compiler reads its source, the last argument, as named, and makes the
-// upper-cased base name with ".OBJ" here; the linker makes the file named on
-// the directive file's "name" line.
+// Switches start with "-", on Windows with "/" too; every other word is a
+// file. A compiler or the assembler reads its one source by exactly the name
+// given and makes the "-fo=" name, else the source's base name as written
+// with ".o" (on Windows upper-cased, with ".OBJ"), here. The assembler
+// refuses to define twice the symbol its "-bt=" defines. The linker opens
+// every file of its directive file by exactly its name and makes the file
+// named on the "name" line.
 // Under the names LAUNCHER and CMD it serves the Windows cases (see the end
 // of this file).
 #include <chrono>
@@ -26,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -91,27 +96,80 @@ void MakeOutput(const std::string& tool, std::string name, const std::string& by
     WriteFile(name, bytes);
 }
 
-void Tool(const std::string& tool, int argc, char** argv) {
-    std::string last = argc > 1 ? argv[argc - 1] : "", text, name;
-    if (tool != "WLINK") {
-        std::string base = LastPart(last);
-        if (!ReadFile(last, &text)) return;  // as a compiler that cannot read its source
-        text = "OBJECT " + last;
-        if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) std::getline(std::cin, text);
-        MakeOutput(tool, Upper(base.substr(0, base.rfind('.'))) + ".OBJ", text + "\n");
-        return;
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+int Complain(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return 1;
+}
+
+// A compiler or the assembler; returns the exit status.
+int Compile(const std::string& tool, int argc, char** argv) {
+    std::string target, object, text;
+    std::vector<std::string> files, defines;
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word[0] != '-' && (!kWindows || word[0] != '/')) files.push_back(word);
+        else if (word.compare(1, 3, "bt=") == 0) target = Upper(word.substr(4));
+        else if (word.compare(1, 3, "fo=") == 0) object = word.substr(4);
+        else if (word[1] == 'd') defines.push_back(word.substr(2, word.find('=') - 2));
     }
-    if (last[0] != '@' || !ReadFile(last.substr(1), &text)) return;
+    if (files.size() != 1 && tool.compare(0, 3, "WCC") == 0) {
+        return Complain("Error! E1139: Command line contains more than one file to compile");
+    }
+    std::string source = files.empty() ? "" : files[0], base = LastPart(source);
+    if (!ReadFile(source, &text)) {
+        if (tool == "WASM" && !kWindows) std::raise(SIGSEGV);  // as the real one does
+        return Complain("Error! Unable to open '" + source + "'");
+    }
+    for (const std::string& name : defines) {
+        if (tool == "WASM" && name == "__" + target + "__") {
+            return Complain("Error! E230: Label '" + name + "' is already defined");
+        }
+    }
+    base = base.substr(0, base.rfind('.'));
+    if (object[0] == '*') object.erase(0, 1);
+    if (object[0] == '.') object = base + object;
+    if (object.empty()) object = kWindows ? Upper(base) + ".OBJ" : base + ".o";
+    if (LastPart(object).find('.') == std::string::npos) object += kWindows ? ".obj" : ".o";
+    text = "OBJECT " + source;
+    if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) std::getline(std::cin, text);
+    MakeOutput(tool, object, text + "\n");
+    return 0;
+}
+
+int Link(const std::string& tool, const std::string& last) {
+    std::string text, name;
+    if (last[0] != '@' || !ReadFile(last.substr(1), &text)) return 1;
     WriteFile("STANDIN.LNK", text);
     std::istringstream in(text);
+    int status = 0;
     for (std::string line; std::getline(in, line);) {
-        if (line.compare(0, 5, "name ") == 0) name = line.substr(5, line.find('\r') - 5);
+        line = line.substr(0, line.find('\r'));
+        std::string word = line.substr(0, line.find(' ')), file = line.substr(word.size());
+        file.erase(0, 1);
+        if (word == "name") name = file;
+        if (word != "file" && word != "library") continue;
+        if (LastPart(file).find('.') == std::string::npos) file += kWindows ? ".obj" : ".o";
+        if (kWindows || std::filesystem::is_regular_file(file)) continue;  // where case decides
+        if (word == "file") {
+            status = Complain("Error! E2008: cannot open " + file + " : No such file or directory");
+        } else {
+            Complain("Warning! W1008: cannot open " + file);
+        }
     }
-#ifndef _WIN32
-    for (char& c : name) c = c == '\\' ? '/' : c;
-#endif
+    if (!kWindows) {
+        for (char& c : name) c = c == '\\' ? '/' : c;
+    }
     const std::string* size = Option(tool, "size");
-    if (!name.empty()) MakeOutput(tool, name, std::string(size ? std::stoul(*size) : 4321, 'X'));
+    if (!name.empty() && status == 0) {
+        MakeOutput(tool, name, std::string(size ? std::stoul(*size) : 4321, 'X'));
+    }
+    return status;
 }
 
 }  // namespace
@@ -120,10 +178,10 @@ int Helper(const std::string& name, int argc, char** argv);
 void Die();
 
 int main(int argc, char** argv) {
-    std::string tool = Upper(LastPart(argv[0]));
+    std::string name = LastPart(argv[0]), tool = Upper(name);
     if (tool.size() > 4 && tool.substr(tool.size() - 4) == ".EXE") tool.resize(tool.size() - 4);
     if (tool == "LAUNCHER" || tool == "CMD") return Helper(tool, argc, argv);
-    std::string line = tool;
+    std::string line = kWindows ? tool : name;
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
     WriteFile("STANDIN.LOG", line + "\n", true);
     who_am_i = Upper(LastPart(argc > 1 ? argv[argc - 1] : ""));
@@ -137,9 +195,12 @@ int main(int argc, char** argv) {
     }
     if (const std::string* text = Option(tool, "print")) std::printf("%s\n", text->c_str());
     std::fflush(stdout);
-    if (!Option(tool, "noout")) Tool(tool, argc, argv);
+    int status = 0;
+    if (!Option(tool, "noout")) {
+        status = tool == "WLINK" ? Link(tool, argc > 1 ? argv[argc - 1] : "") : Compile(tool, argc, argv);
+    }
     if (Option(tool, "die")) Die();
-    return Option(tool, "fail") ? 3 : 0;
+    return Option(tool, "fail") ? 3 : status;
 }
 
 #ifdef _WIN32

@@ -9,7 +9,7 @@
 #                  in any order (the linker last), and rows that depend on
 #                  one tool at a time are skipped
 # Texts are bytes held in str, one character a byte (latin-1).
-import calendar, os, shlex, subprocess, tempfile, time
+import calendar, os, re, shlex, subprocess, tempfile, time
 import pytest
 
 BINARY = os.environ["ZORBEX_BINARY"]
@@ -25,7 +25,6 @@ NOTHING = "No modules need recompiling.\n"
 RELINK = NOTHING + "\nRelinking...\n"
 BADC = "\nCompiler/assembler returned bad status.\n"
 BADL = "\nLinker returned bad status.\n"
-LINK = "WLINK @~ZORBEX~.LNK"
 NT = "/bt=NT /d__NT__"
 OLD, NEW = "2020-03-01 10:00:00", "2020-03-02 10:00:00"
 DIR = object()  # in a file table: a directory
@@ -41,6 +40,23 @@ def invalid(name):
 
 def per(posix, windows):  # a value that differs between the builds
     return windows if WINDOWS else posix
+
+
+# A tool command as the build under test spells it, from the Windows
+# spelling (the tool in upper case): on POSIX the tool in lower case, "-" for
+# "/" and the object named with "-fo=" before the source. A command whose
+# tool is in lower case is POSIX's, as written.
+def cmd(text):
+    tool, *words = text.split(" ")
+    if WINDOWS or not tool.isupper():
+        return text
+    words[:-1] = ["-" + w[1:] if w[:1] == "/" else w for w in words[:-1]]
+    if tool != "WLINK":
+        words.insert(-1, "-fo=" + re.split(r"[\\/]", words[-1])[-1].rsplit(".", 1)[0].upper() + ".OBJ")
+    return " ".join([tool.lower(), *words])
+
+
+LINK = cmd("WLINK @~ZORBEX~.LNK")
 
 
 def b(text):
@@ -166,11 +182,11 @@ def check(d, r):
     assert code == r.code
     assert err == r.err or r.err == "*", err
     if r.log is not None:
-        tools = log(d, r.cwd)
+        tools, want = log(d, r.cwd), [cmd(x) for x in r.log]
         if PARALLEL:
-            assert sorted(tools) == sorted(r.log) and (LINK not in r.log or tools[-1] == LINK)
+            assert sorted(tools) == sorted(want) and (LINK not in want or tools[-1] == LINK)
         else:
-            assert tools == r.log
+            assert tools == want
     if r.lnk is not None:
         assert read(d, os.path.join(r.cwd, "STANDIN.LNK")) == crlf("".join(x + "\n" for x in r.lnk))
     if r.left is not None:

@@ -17,7 +17,7 @@ for line, name, switches, cc, cpp in [
     ROWS.append(Row(line, line + "\n.wccopt -ox\n.wasmopt -zq\na.c\nb.cpp\nc.cc\nd.Cxx\ne.asm\n",
         {n: OLD for n in ["A.C", "B.CPP", "C.CC", "D.CXX", "E.ASM"]}, done("A.EXE"),
         log=[f"{cc} -ox {switches} A.C", f"{cpp} -ox {switches} B.CPP", f"{cpp} -ox {switches} C.CC",
-             f"{cpp} -ox {switches} D.CXX", f"WASM -zq {switches} E.ASM", LINK],
+             f"{cpp} -ox {switches} D.CXX", f"WASM -zq {switches.replace(' /d__NT__', '')} E.ASM", LINK],
         lnk=["file A.OBJ", "file B.OBJ", "file C.OBJ", "file D.OBJ", "file E.OBJ", "name A.EXE",
              "system " + name]))
 
@@ -60,16 +60,20 @@ ROWS += [
     Row("nothing to do", "main.c\nextra.obj\nmissing.lib\n", {"MAIN.C": OLD, "MAIN.OBJ": OLD,
         "MAIN.EXE": OLD, "EXTRA.OBJ": NEW}, NOTHING, log=[], left=["EXTRA.OBJ", "MAIN.C", "MAIN.EXE",
                                                                    "MAIN.OBJ"]),
-    Row("options per tool, later replace, cut at 127", f".wccopt -ox\n.wasmopt {'a' * 128}\n"
-        f".wccopt {'c' * 127}\nmain.c\nstart.asm\nutil.cpp\n", {"MAIN.C": OLD, "START.ASM": OLD,
-        "UTIL.CPP": OLD}, done("MAIN.EXE"), log=[f"WCC386 {'c' * 127} {NT} MAIN.C",
-        f"WASM {'a' * 127} {NT} START.ASM", f"WPP386 {'c' * 127} {NT} UTIL.CPP", LINK]),
+    Row("options per tool, later replace, cut at 127", f".wccopt -ox\n.wasmopt -{'a' * 127}\n"
+        f".wccopt -{'c' * 126}\nmain.c\nstart.asm\nutil.cpp\n", {"MAIN.C": OLD, "START.ASM": OLD,
+        "UTIL.CPP": OLD}, done("MAIN.EXE"), log=[f"WCC386 -{'c' * 126} {NT} MAIN.C",
+        f"WASM -{'a' * 126} /bt=NT START.ASM", f"WPP386 -{'c' * 126} {NT} UTIL.CPP", LINK]),
+    # Switches written with "/" are the POSIX tools' "-" switches.
+    Row("switches written with /", ".wccopt /ox -i=/h\n.wasmopt /zq\nmain.c\nstart.asm\n",
+        {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
+        log=[f"WCC386 /ox -i=/h {NT} MAIN.C", "WASM /zq /bt=NT START.ASM", LINK]),
     Row("target changes later modules", "a.c\n.target dos\nb.c\nc.asm\n",
         {"A.C": OLD, "B.C": OLD, "C.ASM": OLD}, done("A.EXE"),
         log=[f"WCC386 {NT} A.C", "WCC /bt=DOS B.C", "WASM /bt=DOS C.ASM", LINK],
         lnk=["file A.OBJ", "file B.OBJ", "file C.OBJ", "name A.EXE", "system DOS"]),
     Row("directive file in project order", "main.c\nutil.asm\ngraph.lib\n.directive option stack=8k\n"
-        "x.obj\n", {"MAIN.C": OLD, "UTIL.ASM": OLD}, done("MAIN.EXE"),
+        "x.obj\n", {"MAIN.C": OLD, "UTIL.ASM": OLD, "GRAPH.LIB": OLD, "X.OBJ": OLD}, done("MAIN.EXE"),
         lnk=["file MAIN.OBJ", "file UTIL.OBJ", "library GRAPH.LIB", "option stack=8k", "file X.OBJ",
              "name MAIN.EXE", "system NT"]),
     # The link
@@ -85,11 +89,11 @@ ROWS += [
     Row("failing tools leave output", "main.c\n", {"MAIN.C": OLD}, done("MAIN.EXE"), ctl=["* fail"],
         left=["MAIN.C", "MAIN.EXE", "MAIN.OBJ"]),
     Row("compiler makes nothing", "a.c\nb.asm\nc.c\n", {"A.C": NEW, "B.ASM": NEW, "B.OBJ": OLD,
-        "A.EXE": OLD}, BADC, 255, ctl=["WASM noout"], log=[f"WCC386 {NT} A.C", f"WASM {NT} B.ASM"],
+        "A.EXE": OLD}, BADC, 255, ctl=["WASM noout"], log=[f"WCC386 {NT} A.C", "WASM /bt=NT B.ASM"],
         left=["A.C", "A.EXE", "A.OBJ", "B.ASM"], serial=True),
     Row("tool output in order", "main.c\n", {"MAIN.C": OLD}, "compiling\nlinking\n" + done("MAIN.EXE"),
         ctl=["WCC386 print compiling", "WLINK print linking"]),
-    Row("linker output after relinking", "main.obj\n", {}, RELINK + "linking\n" + done("MAIN.EXE"),
+    Row("linker output after relinking", "main.obj\n", {"MAIN.OBJ": OLD}, RELINK + "linking\n" + done("MAIN.EXE"),
         ctl=["WLINK print linking"]),
     Row("directory for the object", "a.c\nb.c\n", {"A.C": OLD, "B.C": OLD, "B.OBJ": DIR}, BADC, 255,
         left=["A.C", "A.OBJ", "B.C", "B.OBJ/"]),
@@ -101,18 +105,18 @@ ROWS += [
     # The command text reaches the interpreter unchanged.
     Row("shell reads options", ".wccopt -dV=$(echo 42) -dW=`echo 7`\nmain.c\n", {"MAIN.C": OLD},
         done("MAIN.EXE"), log=[f"WCC386 -dV=42 -dW=7 {NT} MAIN.C", LINK], only="posix"),
-    Row("shell reads the module", "a.c;wcc b.c\n", {"A.C;WCC B.C": OLD, "A.C": OLD, "B.C": OLD}, BADC,
-        255, log=[f"WCC386 {NT} A.C", "WCC B.C"], left=["A.C", "A.C;WCC B.C", "A.OBJ", "B.C", "B.OBJ"],
-        only="posix"),
+    Row("shell reads the module", "a.c;wcc b.c\n", {"a.c;wcc b.c": OLD, "b.c": OLD}, BADC, 255,
+        log=["wcc386 -bt=NT -d__NT__ -fo=A.C", "wcc b.c"], left=["a.c;wcc b.c", "b.c", "b.o"],
+        only="posix", err="*"),
     Row("interpreter reads options", ".wccopt -zq & echo ECHOED\nmain.c\n", {"MAIN.C": OLD},
-        "ECHOED /bt=NT /d__NT__ MAIN.C\n" + BADC, 255, log=["WCC386 -zq"], only="windows"),
+        "ECHOED /bt=NT /d__NT__ MAIN.C\n" + BADC, 255, log=["WCC386 -zq"], only="windows", err="*"),
     Row("interpreter reads the module", "%zv%.c\n", {"%ZV%.C": OLD, "REAL.C": OLD}, BADC, 255,
         log=[f"WCC386 {NT} REAL.C"], env={"ZV": "REAL"}, left=["%ZV%.C", "REAL.C", "REAL.OBJ"],
         only="windows"),
     # A tool adds many files to a directory whose listing was read.
-    Row("files a tool makes are found", ".wccopt -zq;for i in $(seq 300);do :>z$i.c;done;WCC386\n"
-        "main.c\n.wccopt -zq\nz150.c\n", {"main.c": OLD}, done("MAIN.EXE"), log=["WCC386 -zq",
-        f"WCC386 {NT} main.c", f"WCC386 -zq {NT} z150.c", LINK], only="posix", serial=True),
+    Row("files a tool makes are found", ".wccopt -zq;for i in $(seq 300);do :>z$i.c;done;wcc386\n"
+        "main.c\n.wccopt -zq\nz150.c\n", {"main.c": OLD}, done("MAIN.EXE"), log=["wcc386 -zq",
+        f"WCC386 {NT} main.c", f"WCC386 -zq {NT} z150.c", LINK], only="posix", serial=True, err="*"),
     # A tool that crashed made no build, whatever it left.
     Row("compiler crashed", "a.c\n", {"A.C": OLD}, BADC, 255, ctl=["WCC386 die"], left=["A.C"], err="*"),
     Row("assembler crashed", "a.asm\n", {"A.ASM": NEW, "A.OBJ": OLD}, BADC, 255, ctl=["WASM die"],

@@ -8,8 +8,10 @@ OBJ_ONLY = ["file A.OBJ", "name A.EXE", "system NT"]
 
 # Listed objects only: nothing is compiled and the missing executable makes
 # the program link, so the directive file shows what was read.
-def objects(project, lnk, exe="A.EXE", **kw):
-    return dict(project=project, out=RELINK + done(exe), log=[LINK], lnk=lnk, **kw)
+def objects(project, lnk, exe="A.EXE", files=(), **kw):
+    listed = {x.split(" ", 1)[1]: OLD for x in lnk if x.startswith(("file ", "library "))}
+    return dict(project=project, files={**listed, **dict(files)}, out=RELINK + done(exe), log=[LINK],
+                lnk=lnk, **kw)
 
 
 ROWS = [

@@ -57,7 +57,7 @@ def test_interrupted_tool(tmp_path, signo, group, tool):
     (os.killpg if group else os.kill)(p.pid, signo)
     assert finish(p) == (255, BANNER + INTERRUPTED, "")
     assert time.time() - begun < 10, "the program waited for the tool"
-    assert log(d) == [f"WCC386 {NT} A.C", f"WPP386 {NT} B.CPP"] + ([LINK] if tool == "WLINK" else [])
+    assert log(d) == [cmd(f"WCC386 {NT} A.C"), cmd(f"WPP386 {NT} B.CPP")] + [LINK] * (tool == "WLINK")
     assert listing(d) == sorted(["A.C", "A.OBJ", "B.CPP", "B.OBJ" if tool == "WLINK" else "A.EXE"])
 
 
@@ -118,7 +118,7 @@ def test_file_size_limit(tmp_path):
     p = start(d, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096)))
     assert finish(p) == (255, BANNER + "Error: can't write temporary file ~ZORBEX~.LNK\n", "")
     assert listing(d) == ["LATE.C", "MAIN.C", "MAIN.OBJ"]
-    assert log(d) == [f"WCC386 {NT} MAIN.C"]
+    assert log(d) == [cmd(f"WCC386 {NT} MAIN.C")]
 
 
 # Standard output a pipe whose reader has gone ("zorbex | head -1"): the run

@@ -1,0 +1,14 @@
+// How the Watcom tools of this system are named and take their switches.
+#pragma once
+
+// The character that starts a switch. The Windows-hosted tools take "/" as
+// well as "-"; the POSIX-hosted ones take only "-" and read a word that
+// begins with "/" as a file name.
+extern const char kSwitchChar;
+
+// Whether the tools are installed under lower-case names.
+extern const bool kLowerCaseTools;
+
+// Whether the object is named on the command line ("fo="). Left alone, the
+// POSIX-hosted tools name it after the source as written, with ".o".
+extern const bool kNameObject;

@@ -1,0 +1,5 @@
+#include "tool_command.h"
+
+const char kSwitchChar = '/';
+const bool kLowerCaseTools = false;
+const bool kNameObject = false;
