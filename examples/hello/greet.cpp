@@ -7,5 +7,5 @@
 extern "C" void greet_from_cpp(const char *who)
 {
     std::string caller(who);
-    std::cout << "Hello from C++, called from " << caller << ".\n";
+    std::cout << "Hello from C++, called from " << caller.c_str() << ".\n";
 }
