@@ -96,11 +96,7 @@ void MakeOutput(const std::string& tool, std::string name, const std::string& by
     WriteFile(name, bytes);
 }
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
+constexpr bool kWindows = std::filesystem::path::preferred_separator == '\\';
 
 int Complain(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -110,13 +106,15 @@ int Complain(const std::string& message) {
 // A compiler or the assembler; returns the exit status.
 int Compile(const std::string& tool, int argc, char** argv) {
     std::string target, object, text;
-    std::vector<std::string> files, defines;
+    std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (word[0] != '-' && (!kWindows || word[0] != '/')) files.push_back(word);
         else if (word.compare(1, 3, "bt=") == 0) target = Upper(word.substr(4));
         else if (word.compare(1, 3, "fo=") == 0) object = word.substr(4);
-        else if (word[1] == 'd') defines.push_back(word.substr(2, word.find('=') - 2));
+        else if (tool == "WASM" && word.substr(1) == "d__" + target + "__") {  // made by "-bt="
+            return Complain("Error! E230: Label '" + word.substr(2) + "' is already defined");
+        }
     }
     if (files.size() != 1 && tool.compare(0, 3, "WCC") == 0) {
         return Complain("Error! E1139: Command line contains more than one file to compile");
@@ -125,11 +123,6 @@ int Compile(const std::string& tool, int argc, char** argv) {
     if (!ReadFile(source, &text)) {
         if (tool == "WASM" && !kWindows) std::raise(SIGSEGV);  // as the real one does
         return Complain("Error! Unable to open '" + source + "'");
-    }
-    for (const std::string& name : defines) {
-        if (tool == "WASM" && name == "__" + target + "__") {
-            return Complain("Error! E230: Label '" + name + "' is already defined");
-        }
     }
     base = base.substr(0, base.rfind('.'));
     if (object[0] == '*') object.erase(0, 1);
@@ -150,25 +143,17 @@ int Link(const std::string& tool, const std::string& last) {
     int status = 0;
     for (std::string line; std::getline(in, line);) {
         line = line.substr(0, line.find('\r'));
-        std::string word = line.substr(0, line.find(' ')), file = line.substr(word.size());
-        file.erase(0, 1);
+        std::string word = line.substr(0, line.find(' ')), file = line.substr(word.size() + (word != line));
         if (word == "name") name = file;
-        if (word != "file" && word != "library") continue;
-        if (LastPart(file).find('.') == std::string::npos) file += kWindows ? ".obj" : ".o";
-        if (kWindows || std::filesystem::is_regular_file(file)) continue;  // where case decides
-        if (word == "file") {
-            status = Complain("Error! E2008: cannot open " + file + " : No such file or directory");
-        } else {
-            Complain("Warning! W1008: cannot open " + file);
-        }
+        // Only where case decides: the Windows file system finds a name in any case.
+        bool listed = word == "file" || word == "library";
+        if (!listed || kWindows || std::filesystem::is_regular_file(file)) continue;
+        if (word == "library") Complain("Warning! W1008: cannot open " + file);
+        else status = Complain("Error! E2008: cannot open " + file + " : No such file or directory");
     }
-    if (!kWindows) {
-        for (char& c : name) c = c == '\\' ? '/' : c;
-    }
+    for (char& c : name) c = c == '\\' && !kWindows ? '/' : c;
     const std::string* size = Option(tool, "size");
-    if (!name.empty() && status == 0) {
-        MakeOutput(tool, name, std::string(size ? std::stoul(*size) : 4321, 'X'));
-    }
+    if (!name.empty() && !status) MakeOutput(tool, name, std::string(size ? std::stoul(*size) : 4321, 'X'));
     return status;
 }
 
@@ -195,10 +180,9 @@ int main(int argc, char** argv) {
     }
     if (const std::string* text = Option(tool, "print")) std::printf("%s\n", text->c_str());
     std::fflush(stdout);
-    int status = 0;
-    if (!Option(tool, "noout")) {
-        status = tool == "WLINK" ? Link(tool, argc > 1 ? argv[argc - 1] : "") : Compile(tool, argc, argv);
-    }
+    int status = Option(tool, "noout") ? 0
+                 : tool == "WLINK"         ? Link(tool, argc > 1 ? argv[argc - 1] : "")
+                                           : Compile(tool, argc, argv);
     if (Option(tool, "die")) Die();
     return Option(tool, "fail") ? 3 : status;
 }

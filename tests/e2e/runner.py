@@ -50,10 +50,9 @@ def cmd(text):
     tool, *words = text.split(" ")
     if WINDOWS or not tool.isupper():
         return text
-    words[:-1] = ["-" + w[1:] if w[:1] == "/" else w for w in words[:-1]]
-    if tool != "WLINK":
-        words.insert(-1, "-fo=" + re.split(r"[\\/]", words[-1])[-1].rsplit(".", 1)[0].upper() + ".OBJ")
-    return " ".join([tool.lower(), *words])
+    base = re.split(r"[\\/]", words[-1])[-1].rsplit(".", 1)[0].upper()
+    fo = [] if tool == "WLINK" else [f"-fo={base}.OBJ"]
+    return " ".join([tool.lower(), *("-" + w[1:] if w[:1] == "/" else w for w in words[:-1]), *fo, words[-1]])
 
 
 LINK = cmd("WLINK @~ZORBEX~.LNK")
