@@ -6,18 +6,76 @@
  * directory, after using BENCH_WORK_MS
  * milliseconds of processor time when that is set, as a real compiler would. Installed as wlink it reads every "@FILE"
  * argument through and creates the file named on a "name X" line of it, or
- * after a "name" argument. */
+ * after a "name" argument.
+ *
+ * With BENCH_RECORDS set, the compiler's object is OMF as Watcom's compilers
+ * write it: a header record, a dependency record (UTC stamp, full name) for
+ * the source and for each file an `#include "NAME"` line names beside it,
+ * the end of that list and an LNAMES record. */
 #include <ctype.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 static int create(const char *name) {
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0 || write(fd, "MZ", 2) != 2 || close(fd) != 0) {
+        perror(name);
+        return 1;
+    }
+    return 0;
+}
+
+static size_t record(unsigned char *out, int type, const unsigned char *data, size_t n) {
+    out[0] = (unsigned char)type;
+    out[1] = (unsigned char)((n + 1) & 255);
+    out[2] = (unsigned char)((n + 1) >> 8);
+    memcpy(out + 3, data, n);
+    out[3 + n] = 0;
+    return n + 4;
+}
+
+/* A dependency record for the file name, relative to the current directory. */
+static size_t dependency(unsigned char *out, const char *name) {
+    static char cwd[4096];
+    unsigned char data[300] = {0x80, 0xE9};
+    struct stat st;
+    if (!cwd[0] && !getcwd(cwd, sizeof cwd - 1)) return 0;
+    if (stat(name, &st) != 0) return 0;
+    struct tm *t = gmtime(&st.st_mtime);
+    unsigned time = (unsigned)(t->tm_hour << 11 | t->tm_min << 5 | t->tm_sec / 2);
+    unsigned date = (unsigned)((t->tm_year - 80) << 9 | (t->tm_mon + 1) << 5 | t->tm_mday);
+    int n = snprintf((char *)data + 7, 256, "%s/%s", cwd, name);
+    if (n < 0 || n > 255) return 0;
+    data[2] = (unsigned char)(time & 255), data[3] = (unsigned char)(time >> 8);
+    data[4] = (unsigned char)(date & 255), data[5] = (unsigned char)(date >> 8);
+    data[6] = (unsigned char)n;
+    return record(out, 0x88, data, 7 + (size_t)n);
+}
+
+static int create_object(const char *name, const char *src) {
+    static unsigned char obj[65536];
+    static char text[16384], header[512];
+    size_t len = record(obj, 0x80, (const unsigned char *)"\1x", 2);
+    len += dependency(obj + len, src);
+    FILE *f = fopen(src, "r");
+    const char *slash = strrchr(src, '/');
+    int dir = slash ? (int)(slash - src + 1) : 0;
+    while (f && fgets(text, sizeof text, f) && len < sizeof obj - 600) {
+        char *q = strchr(text, '"'), *e = q ? strchr(q + 1, '"') : NULL;
+        if (strncmp(text, "#include \"", 10) != 0 || !e) continue;
+        snprintf(header, sizeof header, "%.*s%.*s", dir, src, (int)(e - q - 1), q + 1);
+        len += dependency(obj + len, header);
+    }
+    if (f) fclose(f);
+    len += record(obj + len, 0x88, (const unsigned char *)"\x80\xE9", 2);
+    len += record(obj + len, 0x96, (const unsigned char *)"", 1);
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0 || write(fd, obj, len) != (ssize_t)len || close(fd) != 0) {
         perror(name);
         return 1;
     }
@@ -79,5 +137,6 @@ int main(int argc, char **argv) {
         fprintf(stderr, "%s: no output named\n", me);
         return 1;
     }
+    if (argc > 1 && strcmp(me, "WLINK") != 0 && getenv("BENCH_RECORDS")) return create_object(out, argv[argc - 1]);
     return create(out);
 }

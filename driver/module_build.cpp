@@ -141,9 +141,13 @@ bool BuildModule(Run* run, const char* line) {
     // when one tool runs at a time; two tools never make one object.
     AwaitOutput(run, object);
     if (Failed(run) || Interrupted()) return false;
-    FileStamp obj = {0, 0, 0};
-    if (Found(run, object)) obj = run->search.stamp;
-    if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time)) return true;
+    FileStamp obj = {};
+    bool made = Found(run, object);
+    if (made) obj = run->search.stamp;
+    if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time) &&
+        !(run->autodepend && made && DependenciesChanged(run, object, obj))) {
+        return true;
+    }
 
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);

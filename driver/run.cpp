@@ -63,6 +63,15 @@ int Jobs() {
     return n < kMaxJobs ? n : kMaxJobs;
 }
 
+// ZORBEX_AUTODEPEND: unset, empty or 0, only each module's own source
+// counts; 1, the files its object's dependency records name too. Returns
+// -1 for anything else.
+int Autodepend() {
+    const char* value = getenv("ZORBEX_AUTODEPEND");
+    if (!value || !*value || strcmp(value, "0") == 0) return 0;
+    return strcmp(value, "1") == 0 ? 1 : -1;
+}
+
 }  // namespace
 
 int RunZorbex(Run* run, int argc, char** argv) {
@@ -77,6 +86,16 @@ int RunZorbex(Run* run, int argc, char** argv) {
     if (run->jobs == 0) {
         Print("Error: invalid ZORBEX_JOBS value: %s\n", getenv("ZORBEX_JOBS"));
         return kFailure;
+    }
+    int autodepend = Autodepend();
+    if (autodepend < 0) {
+        Print("Error: invalid ZORBEX_AUTODEPEND value: %s\n", getenv("ZORBEX_AUTODEPEND"));
+        return kFailure;
+    }
+    run->autodepend = autodepend == 1;
+    if (run->autodepend) {
+        run->included_count = 0;
+        memset(run->included_hash, 0, sizeof run->included_hash);
     }
     run->double_byte = DoubleByteCodePage();
     memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");

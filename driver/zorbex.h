@@ -6,8 +6,10 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 
 #include "command_runner.h"
+#include "dependency_records.h"
 #include "file_search.h"
 #include "text_file.h"
 
@@ -22,6 +24,10 @@ static_assert(kCommandSize >= 6 + kOptionSize + 20 + 5 + kNameSize + kNameSize);
 // The longest message: its text and a name or line.
 constexpr size_t kMessageSize = 512;
 constexpr int kMaxJobs = 64;
+// The first block read of an object, where its dependency records are.
+constexpr size_t kObjectBlockSize = 4096;
+// Files named in dependency records whose stamps a run keeps.
+constexpr size_t kIncludedFiles = 1024;
 
 constexpr const char kDirectiveFileName[] = "~ZORBEX~.LNK";
 
@@ -68,6 +74,12 @@ struct Tool {
 constexpr int kReaderPlace = INT_MAX - 1;
 constexpr int kNoFailure = INT_MAX;
 
+struct IncludedFile {
+    char name[kNameSize];
+    bool found;
+    FileStamp stamp;
+};
+
 // Everything one run owns, from start-up to exit.
 struct Run {
     char project_name[kNameSize];
@@ -75,6 +87,7 @@ struct Run {
     bool project_open;
     bool directives_open;
     int jobs;  // tools that may run at once
+    bool autodepend;  // dependency records in objects count
     ProjectSettings settings;
     char line[kLineSize];
     char command[kCommandSize];
@@ -88,6 +101,12 @@ struct Run {
     Tool queue[kMaxCommands];
     int failure_place;  // the failure to report, or kNoFailure
     char message[kMessageSize];
+    unsigned char object_block[kObjectBlockSize];
+    // The stamps of files named in records, by name: a slot is free while
+    // its hash is 0, so only the hashes are cleared at start.
+    size_t included_count;
+    uint32_t included_hash[kIncludedFiles];
+    IncludedFile included[kIncludedFiles];
 };
 
 // One run from the banner to the exit code, 0 or 255.
@@ -115,6 +134,12 @@ void AwaitOutput(Run* run, const char* output);
 void FinishTools(Run* run);
 // Searches for a file; the stamp stays in the run's search record.
 bool Found(Run* run, const char* name);
+
+// Whether an object's dependency records make it out of date: a file they
+// name is gone, or its stamp is not the recorded one, or it is later than
+// the object (stamp); so too records that are damaged or an object that
+// cannot be read. An object without records is not.
+bool DependenciesChanged(Run* run, const char* object, const FileStamp& stamp);
 
 // The run's exits. Fail notes a failure at a place in project order and its
 // message, unless one before it is noted; returns false.

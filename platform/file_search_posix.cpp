@@ -116,6 +116,19 @@ void StampFromTime(time_t t, FileStamp* stamp) {
         }
     }
     DosStamp(lt, &stamp->date, &stamp->time);
+    // UTC needs no calendar of the system's.
+    long long days = t / 86400;
+    long long in_day = t % 86400;
+    if (in_day < 0) {
+        days--;
+        in_day += 86400;
+    }
+    CivilFromDays(days, &lt);
+    int seconds = static_cast<int>(in_day);
+    lt.hour = seconds / 3600;
+    lt.minute = seconds % 3600 / 60;
+    lt.second = seconds % 60;
+    DosStamp(lt, &stamp->utc_date, &stamp->utc_time);
 }
 
 void KeepName(const char* path, char* out) {

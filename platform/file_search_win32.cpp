@@ -15,23 +15,27 @@ bool Accepted(DWORD attributes) {
     return (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x08)) != 0;
 }
 
-void Stamp(const FILETIME& written, FileStamp* stamp) {
-    FILETIME local;
+void DosWords(const FILETIME& moment, bool converted, uint16_t* date, uint16_t* time) {
     SYSTEMTIME st;
-    WORD date = 0;
-    WORD time = 0;
+    WORD d = 0;
+    WORD t = 0;
     // The year is checked first: some systems wrap the year of a DOS date
     // past 2107 instead of refusing it.
-    if (!FileTimeToLocalFileTime(&written, &local) || !FileTimeToSystemTime(&local, &st)) {
-        st.wYear = 9999;
-    }
-    if (st.wYear >= 1980 && st.wYear <= 2107 && FileTimeToDosDateTime(&local, &date, &time)) {
-        stamp->date = date;
-        stamp->time = time;
+    if (!converted || !FileTimeToSystemTime(&moment, &st)) st.wYear = 9999;
+    if (st.wYear >= 1980 && st.wYear <= 2107 && FileTimeToDosDateTime(&moment, &d, &t)) {
+        *date = d;
+        *time = t;
         return;
     }
     // Outside what the DOS words hold: the first or the last stamp.
-    DosStamp(LocalTime{st.wYear, 1, 1, 0, 0, 0}, &stamp->date, &stamp->time);
+    DosStamp(LocalTime{st.wYear, 1, 1, 0, 0, 0}, date, time);
+}
+
+void Stamp(const FILETIME& written, FileStamp* stamp) {
+    FILETIME local;
+    bool converted = FileTimeToLocalFileTime(&written, &local);
+    DosWords(local, converted, &stamp->date, &stamp->time);
+    DosWords(written, true, &stamp->utc_date, &stamp->utc_time);
 }
 
 }  // namespace

@@ -20,3 +20,7 @@ bool LaterStamp(uint16_t date_a, uint16_t time_a, uint16_t date_b, uint16_t time
     if (date_a != date_b) return date_a > date_b;
     return time_a > time_b;
 }
+
+bool SameStamp(const FileStamp& file, uint16_t date, uint16_t time) {
+    return (date == file.date && time == file.time) || (date == file.utc_date && time == file.utc_time);
+}

@@ -8,6 +8,9 @@ struct FileStamp {
     uint16_t time;  // hours << 11 | minutes << 5 | seconds / 2
     uint16_t date;  // (year - 1980) << 9 | month << 5 | day
     uint32_t size;  // low 32 bits of the length
+    // The same moment in UTC, as the newer tools record the files they read.
+    uint16_t utc_time;
+    uint16_t utc_date;
 };
 
 struct LocalTime {
@@ -21,6 +24,9 @@ struct LocalTime {
 // (1980-01-01 00:00:00) and times after 2107 the last (2107-12-31 23:59:58),
 // so stamps still compare in order.
 void DosStamp(const LocalTime& t, uint16_t* date, uint16_t* time);
+
+// Whether a recorded stamp, in local time or in UTC, is the file's stamp.
+bool SameStamp(const FileStamp& file, uint16_t date, uint16_t time);
 
 // Whether stamp a is later than stamp b: date first, then time, both unsigned.
 bool LaterStamp(uint16_t date_a, uint16_t time_a, uint16_t date_b,

@@ -11,6 +11,7 @@
 //   sleep MS     wait MS milliseconds first
 //   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
+//   localtime    record stamps in local time
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
 // given and makes the "-fo=" name, else the source's base name as written
@@ -22,6 +23,7 @@
 // of this file).
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +98,50 @@ void MakeOutput(const std::string& tool, std::string name, const std::string& by
     WriteFile(name, bytes);
 }
 
+// Objects are OMF as the real tools write them: a header record naming the
+// source, a dependency record for the source and one for each file beside
+// it that an `#include "NAME"` line (for the assembler `include NAME`)
+// reads (the C++ compilers put these first), with full names and stamps in
+// UTC (local time when told "localtime", as older tools wrote them), the
+// end record, and LNAMES. False when a file cannot be opened.
+std::string Record(int type, const std::string& data) {
+    size_t n = data.size() + 1;
+    return std::string{static_cast<char>(type), static_cast<char>(n), static_cast<char>(n >> 8)} + data + '\0';
+}
+
+bool Dependency(const std::string& tool, const std::filesystem::path& file, std::string* out) {
+    std::error_code error;
+    auto written = std::filesystem::last_write_time(file, error);
+    if (error) return std::fprintf(stderr, "Error! E1055: Unable to open '%s'\n", file.string().c_str()) < 0;
+    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+    std::tm* tm = Option(tool, "localtime") ? std::localtime(&t) : std::gmtime(&t);
+    unsigned time = tm->tm_hour << 11 | tm->tm_min << 5 | tm->tm_sec / 2;
+    unsigned date = (tm->tm_year - 80) << 9 | (tm->tm_mon + 1) << 5 | tm->tm_mday;
+    std::string name = std::filesystem::absolute(file).lexically_normal().string();
+    *out += Record(0x88, std::string{'\x80', '\xE9', static_cast<char>(time), static_cast<char>(time >> 8),
+                                     static_cast<char>(date), static_cast<char>(date >> 8),
+                                     static_cast<char>(name.size())} + name);
+    return true;
+}
+
+bool ObjectFile(const std::string& tool, const std::string& source, const std::string& text, std::string* object) {
+    std::string records, headers, line;
+    bool assembler = tool == "WASM";
+    for (std::istringstream in(text); std::getline(in, line);) {
+        std::string word, name;
+        std::istringstream(line) >> word >> name;
+        if (assembler ? Upper(word) != "INCLUDE" : word != "#include" || name.size() < 2 || name[0] != '"') continue;
+        if (!assembler) name = name.substr(1, name.find('"', 1) - 1);
+        if (!Dependency(tool, std::filesystem::path(source).parent_path() / name, &headers)) return false;
+    }
+    if (!Dependency(tool, source, &records)) return false;
+    std::string base = LastPart(source);
+    *object = Record(0x80, static_cast<char>(base.size()) + base) +
+              (tool.compare(0, 3, "WPP") == 0 ? headers + records : records + headers) +
+              Record(0x88, "\x80\xE9") + Record(0x96, std::string(1, '\0'));
+    return true;
+}
+
 constexpr bool kWindows = std::filesystem::path::preferred_separator == '\\';
 
 int Complain(const std::string& message) {
@@ -129,9 +175,13 @@ int Compile(const std::string& tool, int argc, char** argv) {
     if (object[0] == '.') object = base + object;
     if (object.empty()) object = kWindows ? Upper(base) + ".OBJ" : base + ".o";
     if (LastPart(object).find('.') == std::string::npos) object += kWindows ? ".obj" : ".o";
-    text = "OBJECT " + source;
-    if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) std::getline(std::cin, text);
-    MakeOutput(tool, object, text + "\n");
+    std::string bytes;
+    if (!ObjectFile(tool, source, text, &bytes)) return 1;
+    if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) {
+        std::getline(std::cin, text);
+        bytes = text + "\n";
+    }
+    MakeOutput(tool, object, bytes);
     return 0;
 }
 

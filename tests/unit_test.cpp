@@ -11,6 +11,7 @@
 #include "args.h"
 #include "file_search.h"
 #include "path.h"
+#include "record_walk.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -116,22 +117,49 @@ void Stamps(const std::string& dir) {
         localtime_r(&t, &local);
         DosStamp(LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                            local.tm_min, local.tm_sec}, &want.date, &want.time);
-        return FindFile(name.c_str(), 0, &rec) != 0 || rec.stamp.date != want.date ||
-               rec.stamp.time != want.time;
+        bool bad = FindFile(name.c_str(), 0, &rec) != 0 || rec.stamp.date != want.date ||
+                   rec.stamp.time != want.time;
+        gmtime_r(&t, &local);
+        DosStamp(LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min, local.tm_sec}, &want.date, &want.time);
+        return bad || rec.stamp.utc_date != want.date || rec.stamp.utc_time != want.time;
     };
     int errors = 0;
     for (time_t change : {1932598800, 1950742800}) {  // 2031-03-30 and 2031-10-26, 01:00 UTC
         for (time_t t = change - 3 * 3600; t < change + 3 * 3600; t += 7 * 60 + 13) errors += wrong(t);
     }
     for (time_t t = 0; t < 4'500'000'000; t += 86400 * 7 + 3607) errors += wrong(t);
-    Check(errors == 0, "local stamps");
+    Check(errors == 0, "local and UTC stamps");
     Check(truncate(name.c_str(), (4LL << 30) + 10) != 0 ||
           (FindFile(name.c_str(), 0, &rec) == 0 && rec.stamp.size == 10), "size of 4 GiB + 10");
+}
+
+std::string Rec(int type, const std::string& data) {
+    size_t n = data.size() + 1;
+    return std::string{static_cast<char>(type), static_cast<char>(n), static_cast<char>(n >> 8)} + data + "!";
+}
+
+// Steps: 1 the end, 2 no records, 3 damaged.
+void Records() {
+    std::string h = Rec(0x80, "\x06main.c"), e = Rec(0x88, "\x80\xE9"), n = Rec(0x96, "");
+    std::string d = Rec(0x88, "\x80\xE9\1\2\3\4\x06/a.h/b"), D = "/a.h/b\n";
+    std::pair<std::string, std::string> rows[] = {
+        {"", "2"}, {"MZ", "2"}, {"\x80", "3"}, {h, "2"}, {h + Rec(0x88, std::string("\0\x9D", 2)) + n, "2"},
+        {h + d + e + n, D + "1"}, {h + d + d, D + D + "3"}, {h + d + n, D + "3"},
+        {h + Rec(0x88, "\x80\xE9\1\2\3\4\x07/a.h/b"), "3"}, {h + std::string("\x88\0\0", 3), "3"},
+        {h + std::string("\x88\x40\0\x80\xE9", 5), "3"}, {h + Rec(0x88, std::string("\x80\xE9\1\2\3\4\3a\0b", 10)), "3"},
+        {h + Rec(0x88, "\x80"), "3"}, {h + Rec(0x88, "\x80\xE9\1\2"), "3"}};
+    for (auto& [object, steps] : rows) {
+        bool same = true;
+        for (size_t piece = 1; piece <= object.size() + 1; piece++) same = same && Walk(object, piece) == steps;
+        Check(same, "records: " + steps + " " + Walk(object, 4096));
+    }
 }
 
 }  // namespace
 
 int main() {
+    Records();
     SplitTable();
     JoinTable();
     Arguments();

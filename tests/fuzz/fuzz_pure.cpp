@@ -4,6 +4,8 @@
 //   'p'  a split joined back splits the same way; FullPath gives an absolute
 //        name or refuses
 //   's'  stamps hold valid fields, and a later time never gives an earlier one
+//   'r'  dependency records: the same steps whether the object is read whole
+//        or a few bytes at a time, each name within the bytes read
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +15,7 @@
 #include "args.h"
 #include "file_stamp.h"
 #include "path.h"
+#include "record_walk.h"
 
 namespace {
 
@@ -78,6 +81,10 @@ void Stamps(const uint8_t* d) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size >= 2 && data[0] == 'r') {
+        std::string object(reinterpret_cast<const char*>(data + 2), size - 2);
+        Check(Walk(object, object.size() + 1) == Walk(object, 1 + data[1] % 16));
+    }
     if (size < 3) return 0;
     std::string text(reinterpret_cast<const char*>(data + 3), size - 3);
     text.resize(strlen(text.c_str()));

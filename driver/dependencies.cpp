@@ -1,0 +1,104 @@
+// With ZORBEX_AUTODEPEND=1, an object its source leaves up to date is read
+// for the records its tool wrote of the files it read: a file that is gone,
+// whose stamp is no longer the recorded one, or that is later than the
+// object makes the module out of date.
+#include <cstring>
+
+#include "file.h"
+#include "zorbex.h"
+
+namespace {
+
+uint32_t NameHash(const char* name) {
+    uint32_t h = 2166136261u;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
+        h = (h ^ *p) * 16777619u;
+    }
+    return h ? h : 1;  // 0 marks a free slot
+}
+
+// A file named in records: its stamp, looked up once a run while the
+// table has room, and after that at each record. False when not found.
+bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
+    uint32_t h = NameHash(name);
+    size_t i = h % kIncludedFiles;
+    for (; run->included_hash[i] != 0; i = (i + 1) % kIncludedFiles) {
+        const IncludedFile& f = run->included[i];
+        if (run->included_hash[i] == h && strcmp(f.name, name) == 0) {
+            *stamp = f.stamp;
+            return f.found;
+        }
+    }
+    bool found = Found(run, name);
+    if (found) *stamp = run->search.stamp;
+    // Kept three quarters full at most, so a search soon meets a free slot.
+    if (run->included_count < kIncludedFiles / 4 * 3) {
+        run->included_count++;
+        run->included_hash[i] = h;
+        IncludedFile* f = &run->included[i];
+        CopyCut(f->name, sizeof f->name, name);
+        f->stamp = found ? *stamp : FileStamp{};
+        f->found = found;
+    }
+    return found;
+}
+
+bool Changed(Run* run, const Dependency& dep, const FileStamp& object) {
+    char name[kNameSize];  // a recorded name has at most 255 characters
+    memcpy(name, dep.name, dep.length);
+    name[dep.length] = '\0';
+    FileStamp now;
+    if (!IncludedStamp(run, name, &now)) return true;
+    return !SameStamp(now, dep.date, dep.time) || LaterStamp(now.date, now.time, object.date, object.time);
+}
+
+// Moves the block on to start at the file offset at, with what is kept of
+// it and what follows read after. A read short of the room left is taken
+// for the file's end. False when the file cannot be read.
+bool ReadOn(Run* run, FileHandle file, ObjectBlock* block, size_t at) {
+    unsigned char* bytes = run->object_block;
+    size_t end = block->offset + block->size;
+    size_t keep = 0;
+    if (at < end) {
+        keep = end - at;
+        memmove(bytes, bytes + (at - block->offset), keep);
+    }
+    for (size_t skip = at > end ? at - end : 0; skip > 0;) {
+        long n = ReadBlock(file, reinterpret_cast<char*>(bytes),
+                           skip < kObjectBlockSize ? skip : kObjectBlockSize);
+        if (n <= 0) {
+            *block = ObjectBlock{bytes, 0, at - skip, true};
+            return n == 0;
+        }
+        skip -= static_cast<size_t>(n);
+    }
+    long n = ReadBlock(file, reinterpret_cast<char*>(bytes + keep), kObjectBlockSize - keep);
+    if (n < 0) return false;
+    *block = ObjectBlock{bytes, keep + static_cast<size_t>(n), at,
+                         static_cast<size_t>(n) < kObjectBlockSize - keep};
+    return true;
+}
+
+}  // namespace
+
+bool DependenciesChanged(Run* run, const char* object, const FileStamp& stamp) {
+    FileHandle file = OpenForReading(object);
+    if (file == kNoFile) return true;
+    ObjectBlock block = {run->object_block, 0, 0, false};
+    RecordCursor cursor = {};
+    Dependency dep;
+    bool changed = !ReadOn(run, file, &block, 0);
+    while (!changed) {
+        RecordStep step = NextDependency(block, &cursor, &dep);
+        if (step == RecordStep::kMore) {
+            changed = !ReadOn(run, file, &block, cursor.at);
+        } else if (step == RecordStep::kDependency) {
+            changed = Changed(run, dep, stamp);
+        } else {
+            changed = step == RecordStep::kDamaged;
+            break;
+        }
+    }
+    CloseFile(file);
+    return changed;
+}

@@ -1,0 +1,85 @@
+# ZORBEX_AUTODEPEND=1: a module its own source leaves up to date is rebuilt
+# when the dependency records in its object name a file that is gone, whose
+# stamp is not the recorded one, or that is later than the object. A row
+# builds with the stand-ins, which record what they read, changes files (to
+# a time; None deletes; a function rewrites an object, its time kept), and
+# runs again.
+import shutil
+import pytest
+from runner import *
+
+ON = {"ZORBEX_AUTODEPEND": "1"}
+EAST = {**ON, "TZ": "XST-3"}  # local time three hours after UTC
+FILES = {"MAIN.C": b'#include "GREET.H"\n', "GREET.H": b"\n"}
+SHARED = {"A.C": b'#include "COMMON.H"\n', "B.C": b'#include "COMMON.H"\n', "COMMON.H": b"\n"}
+MAIN = [f"WCC386 {NT} MAIN.C", LINK]
+
+# id, files, changes, environment, out, tools run, control lines
+ROWS = [
+    ("header edited", FILES, {"GREET.H": NEW}, ON, done("MAIN.EXE"), MAIN),
+    ("header unchanged, records in UTC", FILES, {}, EAST, NOTHING, []),
+    ("records in local time", FILES, {}, EAST, NOTHING, [], ["* localtime"]),
+    ("header deleted", FILES, {"GREET.H": None}, ON, BADC, MAIN[:1]),
+    ("header's stamp moved back", FILES, {"GREET.H": "2019-01-01 00:00:00"}, ON, done("MAIN.EXE"), MAIN),
+    ("header later than the object", {**FILES, "GREET.H": NEW}, {"MAIN.OBJ": "2020-03-01 12:00:00"}, ON,
+     done("MAIN.EXE"), MAIN),
+    ("switch off", FILES, {"GREET.H": NEW}, {"ZORBEX_AUTODEPEND": "0"}, NOTHING, []),
+    ("object not OMF", FILES, {"GREET.H": NEW, "MAIN.OBJ": lambda o: b"MZ"}, ON, NOTHING, []),
+    ("damaged list", FILES, {"MAIN.OBJ": lambda o: o[:-8]}, ON, done("MAIN.EXE"), MAIN),
+    ("C++ and assembler", {"MAIN.CPP": FILES["MAIN.C"], "A.ASM": b"include INC.INC\n", "INC.INC": b"\n",
+                           "GREET.H": b"\n"}, {"INC.INC": NEW, "GREET.H": NEW}, ON, done("MAIN.EXE"),
+     [f"WPP386 {NT} MAIN.CPP", f"WASM {NT} A.ASM", LINK]),
+    ("two modules share an edited header", SHARED, {"COMMON.H": NEW}, ON, done("A.EXE"),
+     [f"WCC386 {NT} A.C", f"WCC386 {NT} B.C", LINK]),
+]
+
+
+def change(d, name, how):
+    p, t = path(d, name), os.stat(path(d, name)).st_mtime
+    if how is None:
+        return os.remove(p)
+    if callable(how):
+        with open(p, "rb") as f:
+            data = how(f.read())
+        with open(p, "wb") as f:
+            f.write(data)
+    else:
+        t = calendar.timegm(time.strptime(how, "%Y-%m-%d %H:%M:%S"))
+    os.utime(p, (t, t))
+
+
+@pytest.mark.parametrize("row", ROWS, ids=[r[0] for r in ROWS])
+def test_autodepend(tmp_path, row):
+    id, files, changes, env, out, tools, ctl = (row + ([],))[:7]
+    d = str(tmp_path)
+    project = "".join(n.lower() + "\n" for n in files if n[-2:] not in (".H", "NC"))
+    make(d, {**files, "ZORBEX.ZBX": b(project), "STANDIN.CTL": b("".join(c + "\n" for c in ctl))})
+    assert run(d, env={**ON, "TZ": env.get("TZ", "UTC0")})[0] == 0
+    os.remove(path(d, "STANDIN.LOG"))
+    for name, how in changes.items():
+        change(d, name, how)
+    code, stdout, err = run(d, env=env)
+    assert (code, stdout) == (255 if out == BADC else 0, crlf(BANNER + out)), err
+    assert log(d) == tools or (PARALLEL and sorted(log(d)) == sorted(tools))
+    # Each included file is looked up once, however many modules include it.
+    if files is SHARED and not WINDOWS and shutil.which("strace"):
+        change(d, "COMMON.H", OLD)
+        subprocess.run(["strace", "-o", "TRACE", *command()], cwd=d, env=environment(env), stdout=subprocess.DEVNULL)
+        assert read(d, "TRACE").count("COMMON.H") == 1
+
+
+FLAT = [
+    Row("invalid value", "a.obj\n", {}, "Error: invalid ZORBEX_AUTODEPEND value: 01\n", 255,
+        env={"ZORBEX_AUTODEPEND": "01"}, left=[]),
+    Row("empty is off", "main.c\n", {"MAIN.C": OLD, "MAIN.OBJ": NEW, "MAIN.EXE": NEW}, NOTHING,
+        env={"ZORBEX_AUTODEPEND": ""}),
+    # Two modules make one object: the second reads it once the first has made it.
+    Row("parallel: an object in the making", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
+        done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], log=[f"WCC386 {NT} SRC/UTIL.C", LINK],
+        env={**ON, "ZORBEX_JOBS": "4"}),
+]
+
+
+@pytest.mark.parametrize("r", FLAT, ids=ids(FLAT))
+def test_settings(tmp_path, r):
+    check(tmp_path, r)
