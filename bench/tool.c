@@ -137,6 +137,6 @@ int main(int argc, char **argv) {
         fprintf(stderr, "%s: no output named\n", me);
         return 1;
     }
-    if (argc > 1 && strcmp(me, "WLINK") != 0 && getenv("BENCH_RECORDS")) return create_object(out, argv[argc - 1]);
+    if (argc > 1 && strcmp(me, "wlink") != 0 && getenv("BENCH_RECORDS")) return create_object(out, argv[argc - 1]);
     return create(out);
 }

@@ -43,12 +43,29 @@ bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
     return found;
 }
 
-bool Changed(Run* run, const Dependency& dep, const FileStamp& object) {
-    char name[kNameSize];  // a recorded name has at most 255 characters
-    memcpy(name, dep.name, dep.length);
-    name[dep.length] = '\0';
-    FileStamp now;
-    if (!IncludedStamp(run, name, &now)) return true;
+// Whether a recorded name is the module's source: the absolute name the
+// driver found it by, but for case and separators, since the tool was given
+// that very file. Its stamp is at hand, so it needs no look-up. Compared
+// from the end, where names of one directory differ.
+bool IsSource(const Dependency& dep, const char* source, size_t length) {
+    if (dep.length != length) return false;
+    for (size_t i = length; i-- > 0;) {
+        char a = dep.name[i], b = source[i];
+        bool separators = (a == '/' || a == '\\') && (b == '/' || b == '\\');
+        if (a != b && !separators && !SamePrefix(&a, &b, 1)) return false;
+    }
+    return true;
+}
+
+bool Changed(Run* run, const Dependency& dep, const Module& module, size_t source_length) {
+    FileStamp now = module.source_stamp;
+    if (!IsSource(dep, module.source, source_length)) {
+        char name[kNameSize];  // a recorded name has at most 255 characters
+        memcpy(name, dep.name, dep.length);
+        name[dep.length] = '\0';
+        if (!IncludedStamp(run, name, &now)) return true;
+    }
+    const FileStamp& object = module.object_stamp;
     return !SameStamp(now, dep.date, dep.time) || LaterStamp(now.date, now.time, object.date, object.time);
 }
 
@@ -81,19 +98,20 @@ bool ReadOn(Run* run, FileHandle file, ObjectBlock* block, size_t at) {
 
 }  // namespace
 
-bool DependenciesChanged(Run* run, const char* object, const FileStamp& stamp) {
-    FileHandle file = OpenForReading(object);
+bool DependenciesChanged(Run* run, const Module& module) {
+    FileHandle file = OpenForReading(module.object);
     if (file == kNoFile) return true;
     ObjectBlock block = {run->object_block, 0, 0, false};
     RecordCursor cursor = {};
     Dependency dep;
+    size_t source_length = strlen(module.source);
     bool changed = !ReadOn(run, file, &block, 0);
     while (!changed) {
         RecordStep step = NextDependency(block, &cursor, &dep);
         if (step == RecordStep::kMore) {
             changed = !ReadOn(run, file, &block, cursor.at);
         } else if (step == RecordStep::kDependency) {
-            changed = Changed(run, dep, stamp);
+            changed = Changed(run, dep, module, source_length);
         } else {
             changed = step == RecordStep::kDamaged;
             break;

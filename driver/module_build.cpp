@@ -145,7 +145,7 @@ bool BuildModule(Run* run, const char* line) {
     bool made = Found(run, object);
     if (made) obj = run->search.stamp;
     if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time) &&
-        !(run->autodepend && made && DependenciesChanged(run, object, obj))) {
+        !(run->autodepend && made && DependenciesChanged(run, Module{full, src, object, obj}))) {
         return true;
     }
 

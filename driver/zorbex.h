@@ -135,11 +135,19 @@ void FinishTools(Run* run);
 // Searches for a file; the stamp stays in the run's search record.
 bool Found(Run* run, const char* name);
 
-// Whether an object's dependency records make it out of date: a file they
+// A source module whose object its source leaves up to date.
+struct Module {
+    const char* source;  // absolute
+    FileStamp source_stamp;
+    const char* object;
+    FileStamp object_stamp;
+};
+
+// Whether the module's dependency records make it out of date: a file they
 // name is gone, or its stamp is not the recorded one, or it is later than
-// the object (stamp); so too records that are damaged or an object that
-// cannot be read. An object without records is not.
-bool DependenciesChanged(Run* run, const char* object, const FileStamp& stamp);
+// the object; so too records that are damaged or an object that cannot be
+// read. An object without records is not.
+bool DependenciesChanged(Run* run, const Module& module);
 
 // The run's exits. Fail notes a failure at a place in project order and its
 // message, unless one before it is noted; returns false.

@@ -116,14 +116,25 @@ void StampFromTime(time_t t, FileStamp* stamp) {
         }
     }
     DosStamp(lt, &stamp->date, &stamp->time);
-    // UTC needs no calendar of the system's.
+    // UTC needs no calendar of the system's. Sources and objects are most
+    // often of two days, so two are kept.
     long long days = t / 86400;
     long long in_day = t % 86400;
     if (in_day < 0) {
         days--;
         in_day += 86400;
     }
-    CivilFromDays(days, &lt);
+    static long long kept_days[2] = {std::numeric_limits<long long>::min(), std::numeric_limits<long long>::min()};
+    static LocalTime kept[2];
+    static int next = 0;
+    int k = days == kept_days[0] ? 0 : 1;
+    if (days != kept_days[k]) {
+        k = next;
+        next ^= 1;
+        CivilFromDays(days, &kept[k]);
+        kept_days[k] = days;
+    }
+    lt = kept[k];
     int seconds = static_cast<int>(in_day);
     lt.hour = seconds / 3600;
     lt.minute = seconds % 3600 / 60;
