@@ -126,9 +126,9 @@ void StampFromTime(time_t t, FileStamp* stamp) {
     }
     static long long kept_days[2] = {std::numeric_limits<long long>::min(), std::numeric_limits<long long>::min()};
     static LocalTime kept[2];
-    static int next = 0;
     int k = days == kept_days[0] ? 0 : 1;
     if (days != kept_days[k]) {
+        static int next = 0;
         k = next;
         next ^= 1;
         CivilFromDays(days, &kept[k]);
