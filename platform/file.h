@@ -29,7 +29,9 @@ int WriteBlock(FileHandle file, const char* buf, size_t size);
 // Returns 0, or -1 when the system reports an error at the close.
 int CloseFile(FileHandle file);
 
-// Deletes a file. Returns 0, or -1 when it was not deleted.
+// Deletes a file, and where the file system tells case apart every other
+// spelling of its name in case, so that none can stand in for it. Returns 0,
+// or -1 when none was deleted.
 int RemoveFile(const char* name);
 
 // Deletes a file under exactly this name. Returns 0, or -1.

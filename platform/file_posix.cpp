@@ -57,22 +57,24 @@ int CloseFile(FileHandle file) {
     return close(static_cast<int>(file)) == 0 ? 0 : -1;
 }
 
+// Each spelling of the name in case goes, the one as written first, so that
+// none is left to be taken for a file a tool was to make. The listings are
+// watched rather than dropped: a tool follows, and a directory read for
+// each delete would make a full build read it once per module.
 int RemoveFile(const char* name) {
     char buf[kSystemNameSize];
     const char* path = SystemName(name, buf, sizeof buf);
     if (!path) return -1;
-    DropUnwatchedListings();
-    int r = unlink(path);
-    if (r != 0 && Missing(errno)) {
-        char matched[kSystemNameSize];
-        if (MatchCase(path, matched, sizeof matched) == 0) {
-            DropUnwatchedListings();
-            r = unlink(matched);
-        }
-    }
-    if (r != 0) return -1;
+    WatchListings();
+    int r = unlink(path) == 0 ? 0 : -1;
     ForgetListings();
-    return 0;
+    char matched[kSystemNameSize];
+    // Each pass deletes an entry, which the listings then lose.
+    while (MatchCase(path, matched, sizeof matched) == 0 && unlink(matched) == 0) {
+        r = 0;
+        ForgetListings();
+    }
+    return r;
 }
 
 int RemoveExactFile(const char* name) {

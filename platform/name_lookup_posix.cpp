@@ -56,6 +56,15 @@ struct Listing {
 
 std::vector<Listing> listings;
 
+// A watched directory that holds a symbolic link on the way to a listed
+// one: a tool that re-points the link changes what the listing's name
+// means, and only the link's own directory sees it.
+struct LinkGuard {
+    int watch;
+    std::string dir;
+};
+std::vector<LinkGuard> guards;
+
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Clearing bit 5 folds each lower-case letter onto its capital (and a few
@@ -246,6 +255,9 @@ void Apply(const Change& c) {
         return;
     }
     std::vector<std::string> changed;
+    for (const LinkGuard& g : guards) {
+        if (g.watch == c.watch) changed.push_back(g.dir);
+    }
     for (Listing& l : listings) {
         if (l.watch != c.watch) continue;
         if (c.what == DirectoryChange::kAdded && !Add(&l, c.name)) {
@@ -416,6 +428,24 @@ int MatchCached(const char* path, char* out, size_t cap) {
     return Match(path, out, cap, false);
 }
 
+// Watches the directory of each symbolic link among the parts of dir.
+// Returns false when one cannot be watched.
+bool GuardLinks(const std::string& dir) {
+    for (size_t end = dir.find('/', 1); end != std::string::npos; end = dir.find('/', end + 1)) {
+        std::string part = dir.substr(0, end);
+        struct stat st;
+        if (lstat(part.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+        size_t cut = part.rfind('/');
+        std::string parent = cut == std::string::npos ? "" : part.substr(0, cut + 1);
+        int watch = WatchDirectory(parent.empty() ? "." : parent.c_str());
+        if (watch < 0) return false;
+        bool known = false;
+        for (const LinkGuard& g : guards) known = known || (g.watch == watch && g.dir == parent);
+        if (!known) guards.push_back({watch, parent});
+    }
+    return true;
+}
+
 void WatchListings() {
     ForgetRecent();
     for (size_t i = listings.size(); i-- > 0;) {
@@ -424,7 +454,7 @@ void WatchListings() {
         l.watch = WatchDirectory(OpenName(l));
         // Checked once watched, so no change falls between the check and
         // the watch; one that cannot be watched is read again when needed.
-        if (l.watch < 0 || !Unchanged(l)) listings.erase(listings.begin() + static_cast<long>(i));
+        if (l.watch < 0 || !GuardLinks(l.dir) || !Unchanged(l)) listings.erase(listings.begin() + static_cast<long>(i));
     }
 }
 

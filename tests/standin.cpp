@@ -12,6 +12,7 @@
 //   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
 //   localtime    record stamps in local time
+//   run TEXT     have the shell run TEXT first
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
 // given and makes the "-fo=" name, else the source's base name as written
@@ -220,6 +221,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
     WriteFile("STANDIN.LOG", line + "\n", true);
     who_am_i = Upper(LastPart(argc > 1 ? argv[argc - 1] : ""));
+    if (const std::string* text = Option(tool, "run")) (void)!std::system(text->c_str());
     if (const std::string* ms = Option(tool, "sleep")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(*ms)));
     }

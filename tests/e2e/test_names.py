@@ -26,6 +26,16 @@ ROWS = [
         NOTHING, log=[]),
     Row("lower-case executable deleted", "*main.c\n", {"main.c": OLD, "main.exe": OLD}, BADL, 255,
         ctl=["WLINK noout"], left=["MAIN.OBJ", "main.c"]),
+    # No stale spelling of the output stands in for one the tool did not make.
+    Row("stale objects in two cases", "a.c\n", {"A.C": NEW, "A.OBJ": OLD, "a.obj": OLD}, BADC, 255,
+        ctl=["A.C noout", "A.C fail"], left=["A.C"], only="posix"),
+    Row("stale executables in two cases", "main.c\n", {"MAIN.C": OLD, "MAIN.EXE": OLD, "main.exe": OLD},
+        BADL, 255, ctl=["WLINK noout", "WLINK fail"], left=["MAIN.C", "MAIN.OBJ"], only="posix"),
+    # A tool re-points the link the listed directory was reached through.
+    Row("link re-pointed by a tool", "x\\src\\m1.c\nx\\src\\m2.c\n", {"X/a/m1.c": OLD,
+        "X/a/m2.c": OLD, "X/b/m1.c": OLD, "X/b/M2.c": OLD, "X/SRC": ("->", "a")}, done("M1.EXE"),
+        ctl=["M1.C run ln -sfn b X/SRC"], log=[f"WCC386 {NT} X/SRC/m1.c", f"WCC386 {NT} X/SRC/M2.c",
+        LINK], only="posix", serial=True),
     Row("lower-case tool output", "main.c\n", {"main.c": OLD}, done("MAIN.EXE"), ctl=["WLINK lower"],
         left=["MAIN.OBJ", "main.c", "main.exe"]),
     Row("lower-case project", None, {"proj.zbx": b".nolink\n"}, "", args=["proj"]),
