@@ -34,8 +34,6 @@ int FinishAndLink(Run* run) {
             }
         }
         if (s->rebuilt) {
-            // Deleted first, so a failed link never leaves the old executable.
-            RemoveFile(s->exe_name);
             CopyToolName(run->command, sizeof run->command, target.linker);
             size_t n = strlen(run->command);
             snprintf(run->command + n, sizeof run->command - n, " @%s", kDirectiveFileName);

@@ -152,9 +152,5 @@ bool BuildModule(Run* run, const char* line) {
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);
     if (!BuildCommand(run, tool, options, object, disk)) return NameTooLong(run, source);
-    // Deleted first, so a failed build never leaves an old object that a
-    // later run would take as up to date.
-    RemoveFile(object);
-    StartTool(run, run->command, object, false);
-    return true;
+    return StartTool(run, run->command, object, false) || !(Failed(run) || Interrupted());
 }

@@ -126,6 +126,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
     run->settings.target = kDefaultTarget;
     run->failure_place = kNoFailure;
     run->modules = run->running = run->first_tool = run->tools = 0;
+    run->max_tools = CommandLimit();
     if (!ReadProject(run)) return ExitFailed(run);
     return FinishAndLink(run);
 }

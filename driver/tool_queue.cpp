@@ -34,7 +34,8 @@ void Judge(Run* run, Tool* t) {
 void PassOnEnded(Run* run) {
     while (run->tools > 0 && At(run, 0)->ended) {
         Tool* t = At(run, 0);
-        if (t->command >= 0) FinishCommand(t->command);
+        int lost = t->command >= 0 ? FinishCommand(t->command) : 0;
+        if (lost) Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output, strerror(lost));
         run->first_tool = (run->first_tool + 1) % kMaxCommands;
         run->tools--;
     }
@@ -84,19 +85,27 @@ void AwaitSlot(Run* run) {
     while (run->running >= run->jobs) WaitForOne(run);
 }
 
-void StartTool(Run* run, const char* command, const char* output, bool link) {
-    // A full queue waits for the tool at its head.
-    while (run->tools == kMaxCommands) WaitForOne(run);
+bool StartTool(Run* run, const char* command, const char* output, bool link) {
+    // A full queue waits for the tool at its head, and a failure or an
+    // interrupt met meanwhile starts nothing more.
+    while (run->tools >= run->max_tools) WaitForOne(run);
+    if (Failed(run) || Interrupted()) return false;
+    // Deleted first, so a failed build never leaves an old output that a
+    // later run would take as up to date.
+    RemoveFile(output);
     Tool* t = At(run, run->tools++);
     *t = Tool{-1, link ? kReaderPlace : run->modules, link, false, Ending::kFailure, {}};
     CopyCut(t->output, sizeof t->output, output);
     FlushOutput();
-    t->command = StartCommand(command, run->jobs > 1);
+    char problem[kMessageSize - 64];
+    t->command = StartCommand(command, run->jobs > 1, problem, sizeof problem);
+    if (problem[0]) Fail(run, t->place, "Error: can't create temporary file %s\n", problem);
     if (t->command < 0) {
         Ended(run, t, Ending::kFailure);
-        return;
+        return false;
     }
     run->running++;
+    return true;
 }
 
 void AwaitOutput(Run* run, const char* output) {

@@ -98,6 +98,7 @@ struct Run {
     int running;  // tools running now
     int first_tool;  // the queue: a ring of tools in project order
     int tools;
+    int max_tools;  // tools the queue may hold
     Tool queue[kMaxCommands];
     int failure_place;  // the failure to report, or kNoFailure
     char message[kMessageSize];
@@ -124,10 +125,13 @@ bool FailWrite(Run* run);
 // The tool queue. With one job a tool writes to the program's own output;
 // with several, its output is passed on whole, in project order. Each tool
 // is judged when it ends: a crash deletes its output, and a missing output
-// is the tool's failure; after an interrupt its output is deleted.
-// AwaitSlot waits until fewer than run->jobs tools run.
+// is the tool's failure; after an interrupt its output is deleted, and so
+// is every spelling of it before the tool starts. Output that could not be
+// passed on whole fails the run. AwaitSlot waits until fewer than
+// run->jobs tools run. StartTool returns false when the tool was not
+// started.
 void AwaitSlot(Run* run);
-void StartTool(Run* run, const char* command, const char* output, bool link);
+bool StartTool(Run* run, const char* command, const char* output, bool link);
 // Waits for the running tool that is to make output, if one is.
 void AwaitOutput(Run* run, const char* output);
 // Waits for every running tool and passes its output on.

@@ -1,17 +1,27 @@
 // Running commands through the command interpreter, one or several at once.
 #pragma once
 
+#include <cstddef>
+
 // Commands started and not yet finished, running or ended.
 constexpr int kMaxCommands = 256;
+
+// How many commands may be started and not yet finished at once: as many
+// as the descriptors the system allows the program leave room for, two for
+// each captured one, and at most kMaxCommands.
+int CommandLimit();
 
 // Starts the command text, unchanged, through the command interpreter in
 // the current directory, with the program's environment. Alone, it has the
 // program's standard input, output and error (and, where the program runs
 // in the foreground of a terminal, the terminal) as a command typed at the
 // shell has. Captured, its output and error are kept for FinishCommand, and
-// it reads the null device. Returns the command's number, or -1 when the
-// interpreter cannot be started or kMaxCommands are not finished.
-int StartCommand(const char* command, bool captured);
+// it reads the null device and has no terminal. Returns the command's
+// number, or -1 when the interpreter cannot be started or kMaxCommands are
+// not finished; when a file to keep its output in cannot be made, problem
+// (cap bytes) then holds that file's name and the system's reason, else
+// it is empty.
+int StartCommand(const char* command, bool captured, char* problem, size_t cap);
 
 // How a command ended: exit status 0, another status, or a crash or a
 // signal (the shell ended by a signal, or its status 128 plus a signal
@@ -23,8 +33,10 @@ enum class Ending { kSuccess, kFailure, kCrash };
 int WaitForCommand(Ending* ending);
 
 // For a command that has ended: writes what it wrote, when captured, to the
-// program's own output and error, and releases it.
-void FinishCommand(int command);
+// program's own output and error, and releases it. Returns 0, or when some
+// of what it wrote was lost, or may have been, the C library's error number
+// (errno.h) of the reason.
+int FinishCommand(int command);
 
 // The number of processors there are to run commands on; at least 1.
 int ProcessorCount();

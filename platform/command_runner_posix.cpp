@@ -7,17 +7,23 @@
 // it under "stty tostop" and change its modes, and Ctrl-C reaches it. The
 // driver takes the terminal back when the tool ends. A captured tool writes
 // to two files of its own, deleted at once and read back when it has ended,
-// so no tool waits on a full pipe while the driver waits for another.
+// so no tool waits on a full pipe while the driver waits for another. It
+// runs in a session of its own, without a terminal, which it cannot share
+// with the others: one that reads it fails at once instead of being stopped
+// for good; the driver passes Ctrl-Z and the going on after it to them.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "command_runner.h"
 #include "console.h"
@@ -32,6 +38,7 @@ struct Command {
     bool foreground;  // has the terminal
     int output;       // the captured output and error, or -1
     int error;
+    int lost;         // why some of what it wrote may be lost, or 0
 };
 
 Command commands[kMaxCommands];
@@ -56,16 +63,21 @@ void GiveTerminal(int tty, pid_t group) {
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-// A file for captured text, deleted at once: -1 when none can be made.
-int CaptureFile() {
+// A file for captured text, deleted at once: -1, with its name and the
+// reason in problem, when none can be made.
+int CaptureFile(char* problem, size_t cap) {
     const char* dir = getenv("TMPDIR");
     char name[4096];
-    if (snprintf(name, sizeof name, "%s/zorbex-XXXXXX", dir && *dir ? dir : "/tmp") >=
+    int fd = -1;
+    errno = ENAMETOOLONG;
+    if (snprintf(name, sizeof name, "%s/zorbex-XXXXXX", dir && *dir ? dir : "/tmp") <
         static_cast<int>(sizeof name)) {
+        fd = mkstemp(name);
+    }
+    if (fd < 0) {
+        snprintf(problem, cap, "%s/zorbex-XXXXXX: %s", dir && *dir ? dir : "/tmp", strerror(errno));
         return -1;
     }
-    int fd = mkstemp(name);
-    if (fd < 0) return -1;
     unlink(name);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     return fd;
@@ -83,7 +95,8 @@ bool Spawn(const char* command, Command* c, pid_t* pid) {
     char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    short group = c->output >= 0 ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setflags(&attr, static_cast<short>(group | POSIX_SPAWN_SETSIGDEF));
     posix_spawnattr_setpgroup(&attr, 0);
     // The driver ignores these for its own sake only.
     sigset_t defaults;
@@ -111,9 +124,10 @@ bool Spawn(const char* command, Command* c, pid_t* pid) {
 // job, and goes on when the driver does: at once after Ctrl-Z, else once the
 // driver is in the foreground (a driver whose group is orphaned is not
 // stopped, and leaves the tool stopped). One stopped from outside is left
-// so; an interrupt continues it.
+// so; an interrupt continues it. A captured tool is stopped and continued
+// by the driver, and never by a terminal.
 void Stopped(Command* c, int signo) {
-    if (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU) return;
+    if (c->output >= 0 || (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU)) return;
     int tty = Terminal();
     // Stopped before it was given the terminal: not a stop of the job.
     bool early = c->foreground && signo != SIGTSTP && tcgetpgrp(tty) == c->pid;
@@ -127,23 +141,53 @@ void Stopped(Command* c, int signo) {
     if (c->foreground || signo == SIGTSTP) kill(-c->pid, SIGCONT);
 }
 
-void PassOn(int fd, bool to_error) {
+// Returns 0, or the error number of a failed read.
+int PassOn(int fd, bool to_error) {
     char block[16384];
     ssize_t n;
-    if (lseek(fd, 0, SEEK_SET) != 0) return;
+    if (lseek(fd, 0, SEEK_SET) != 0) return errno;
     while ((n = read(fd, block, sizeof block)) > 0) WriteOutput(block, static_cast<size_t>(n), to_error);
+    return n < 0 ? errno : 0;
+}
+
+// A write that found the captured files' file system full failed, and the
+// tool may have gone on without a word. While it is full, nothing of it is
+// freed but by passing on the output of a tool that has ended, which comes
+// after this test: so a tool that lost output, and every other running
+// then, is found here when the first of them ends.
+void NoteFullSpace(const Command* ended) {
+    struct statvfs fs;
+    if (fstatvfs(ended->output, &fs) != 0 || fs.f_blocks == 0) return;
+    if ((geteuid() == 0 ? fs.f_bfree : fs.f_bavail) > 0) return;
+    for (Command& c : commands) {
+        if (c.output >= 0 && c.pid > 0) c.lost = ENOSPC;
+    }
 }
 
 }  // namespace
 
-int StartCommand(const char* command, bool captured) {
+int CommandLimit() {
+    // Kept for the driver's own files, the standard streams, the terminal
+    // and a directory being read.
+    constexpr rlim_t kKept = 16;
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
+        files.rlim_cur >= kKept + 2 * kMaxCommands) {
+        return kMaxCommands;
+    }
+    return files.rlim_cur < kKept + 2 ? 1 : static_cast<int>((files.rlim_cur - kKept) / 2);
+}
+
+int StartCommand(const char* command, bool captured, char* problem, size_t cap) {
+    problem[0] = '\0';
     if (Interrupted()) return -1;
     int i = 0;
     while (i < kMaxCommands && commands[i].pid != 0) i++;
     if (i == kMaxCommands) return -1;
     Command* c = &commands[i];
-    *c = {0, false, -1, -1};
-    if (captured && ((c->output = CaptureFile()) < 0 || (c->error = CaptureFile()) < 0)) {
+    *c = {0, false, -1, -1, 0};
+    if (captured && ((c->output = CaptureFile(problem, cap)) < 0 ||
+                     (c->error = CaptureFile(problem, cap)) < 0)) {
         CloseCaptured(c);
         return -1;
     }
@@ -155,7 +199,7 @@ int StartCommand(const char* command, bool captured) {
         return -1;
     }
     c->pid = pid;
-    AddRunningTool(pid);
+    AddRunningTool(pid, captured);
     c->foreground = foreground;
     if (foreground) GiveTerminal(tty, pid);
     // An interrupt that came while the tool was being started did not reach it.
@@ -178,6 +222,7 @@ int WaitForCommand(Ending* ending) {
             continue;
         }
         if (c->foreground) GiveTerminal(Terminal(), getpgrp());
+        if (c->output >= 0) NoteFullSpace(c);
         RemoveRunningTool(pid);
         ForgetListings();
         c->pid = -1;
@@ -192,14 +237,17 @@ int WaitForCommand(Ending* ending) {
     }
 }
 
-void FinishCommand(int command) {
+int FinishCommand(int command) {
     Command* c = &commands[command];
+    int lost = c->lost;
     if (c->output >= 0) {
-        PassOn(c->output, false);
-        PassOn(c->error, true);
+        int output = PassOn(c->output, false);
+        int error = PassOn(c->error, true);
+        if (!lost) lost = output ? output : error;
     }
     CloseCaptured(c);
     c->pid = 0;
+    return lost;
 }
 
 int ProcessorCount() {

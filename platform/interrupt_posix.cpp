@@ -1,7 +1,9 @@
 // Interrupts on POSIX: SIGINT, SIGTERM and SIGHUP are noted and passed on to
 // the running tool's process group. The tool has a group of its own because
 // the shell that starts it does not pass signals on, and a signal to the
-// driver's group could reach whoever started the driver.
+// driver's group could reach whoever started the driver. Ctrl-Z, SIGTSTP,
+// stops the tools in sessions of their own, which no terminal reaches, and
+// they go on when the driver does.
 #include <signal.h>
 
 #include <initializer_list>
@@ -13,16 +15,48 @@
 namespace {
 
 volatile sig_atomic_t caught = 0;
+// Process groups: negated for a tool in a session of its own.
 volatile sig_atomic_t running_tools[kMaxCommands];
 
 void Note(int signo) {
     caught = signo;
     for (volatile sig_atomic_t& tool : running_tools) {
-        if (tool <= 0) continue;
-        kill(-static_cast<pid_t>(tool), signo);
+        if (tool == 0) continue;
+        pid_t group = tool > 0 ? tool : -tool;
+        kill(-group, signo);
         // A stopped tool would keep the signal pending.
-        kill(-static_cast<pid_t>(tool), SIGCONT);
+        kill(-group, SIGCONT);
     }
+}
+
+void PassToSessions(int signo) {
+    for (volatile sig_atomic_t& tool : running_tools) {
+        if (tool < 0) kill(static_cast<pid_t>(tool), signo);
+    }
+}
+
+void CatchStop();
+
+// Stops the tools and the driver; once the driver is continued, continues
+// the tools. A tool in a session of its own is in an orphaned group, which
+// SIGTSTP does not stop.
+void Stop(int) {
+    PassToSessions(SIGSTOP);
+    signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    raise(SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);  // stops here
+    PassToSessions(SIGCONT);
+    CatchStop();
+}
+
+void CatchStop() {
+    struct sigaction action = {};
+    action.sa_handler = Stop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTSTP, &action, nullptr);
 }
 
 }  // namespace
@@ -45,21 +79,23 @@ void CatchInterrupts() {
         if (sigaction(signo, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         sigaction(signo, &action, nullptr);
     }
+    struct sigaction old;
+    if (sigaction(SIGTSTP, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) CatchStop();
 }
 
 bool Interrupted() { return caught != 0; }
 
-void AddRunningTool(pid_t pid) {
+void AddRunningTool(pid_t pid, bool own_session) {
     for (volatile sig_atomic_t& tool : running_tools) {
         if (tool != 0) continue;
-        tool = static_cast<sig_atomic_t>(pid);
+        tool = static_cast<sig_atomic_t>(own_session ? -pid : pid);
         return;
     }
 }
 
 void RemoveRunningTool(pid_t pid) {
     for (volatile sig_atomic_t& tool : running_tools) {
-        if (tool == static_cast<sig_atomic_t>(pid)) tool = 0;
+        if (tool == static_cast<sig_atomic_t>(pid) || tool == -static_cast<sig_atomic_t>(pid)) tool = 0;
     }
 }
 

@@ -5,8 +5,9 @@
 #include <sys/types.h>
 
 // The process groups of the tools that are running, for the interrupt to
-// reach: each is added when started and removed when it has ended.
-void AddRunningTool(pid_t pid);
+// reach: each is added when started and removed when it has ended; one in a
+// session of its own gets Ctrl-Z from the driver.
+void AddRunningTool(pid_t pid, bool own_session);
 void RemoveRunningTool(pid_t pid);
 
 // An interrupt that reached the tool alone, as Ctrl-C does while the tool

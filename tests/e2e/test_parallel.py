@@ -31,6 +31,15 @@ ROWS += [
         left=["A.C", "B.C", "B.OBJ", "C.C", "C.OBJ", "D.C", "D.OBJ"]),
     Row("tool fails before the line", "a.c\nb.c\n.bogus\n", ABCD, BADC, 255, env=FOUR,
         ctl=["A.C sleep 300", "A.C noout"]),
+    # Nothing starts once a failure is known, also when it was met while
+    # waiting for room in the full queue (256 tools).
+    Row("full queue and a failure", "a.c\n" + "".join(f"m{i}.c\n" for i in range(2, 300)),
+        {**{f"M{i}.C": OLD for i in range(2, 300)}, "A.C": OLD}, BADC, 255, env=FOUR,
+        ctl=["A.C sleep 3000", "A.C noout"], left=["A.C"] + [f"M{i}.C" for i in range(2, 300)] +
+        [f"M{i}.OBJ" for i in range(2, 257)], only="posix"),
+    Row("no temporary directory", "a.c\nb.c\n", ABCD,
+        "Error: can't create temporary file /none/zorbex-XXXXXX: No such file or directory\n", 255,
+        env={**FOUR, "TMPDIR": "/none"}, log=[], only="posix"),
     Row("line fails", "a.c\nb.c\n.bogus\n", ABCD, "Invalid directive: .bogus\n", 255, env=FOUR,
         ctl=["A.C sleep 300"], left=["A.C", "A.OBJ", "B.C", "B.OBJ", "C.C", "D.C"]),
 ]

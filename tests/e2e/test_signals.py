@@ -134,24 +134,18 @@ def test_output_closed(tmp_path):
     assert not os.path.exists(path(d, "~ZORBEX~.LNK"))
 
 
-# From a shell in the foreground of a terminal set to "stty tostop", a tool
-# gets the terminal while it runs: it reads what is typed at its prompt and
-# writes. The driver's last line and the shell's "after" need it back.
-@serial
-@pytest.mark.parametrize("keys, out", [
-    (b"hello\n", "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
-    (b"\x03", "? ^C" + INTERRUPTED + "after 255\n")])
-def test_terminal(tmp_path, keys, out):
-    d = str(tmp_path)
-    make(d, {"A.C": OLD, "B.CPP": OLD, "ZORBEX.ZBX": b"a.c\nb.cpp\n",
-             "STANDIN.CTL": b"WCC386 read\nWPP386 print from the tool\n"})
+# Runs the program from a shell in the foreground of a terminal set to
+# "stty tostop", typing keys at the first prompt; what the terminal showed
+# within 30 seconds of quiet.
+def on_terminal(d, keys, jobs="1"):
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(d)
         mode = termios.tcgetattr(0)
         mode[3] |= termios.TOSTOP
         termios.tcsetattr(0, termios.TCSANOW, mode)
-        os.execve("/bin/sh", ["sh", "-c", '"$0"; echo "after $?"', BINARY], environment())
+        os.execve("/bin/sh", ["sh", "-c", '"$0"; echo "after $?"', BINARY],
+                  environment({"ZORBEX_JOBS": jobs}))
     screen = b""
     while select.select([fd], [], [], 30)[0]:
         try:
@@ -161,10 +155,73 @@ def test_terminal(tmp_path, keys, out):
         if screen.endswith(b"? ") and keys:
             os.write(fd, keys)
             keys = b""
-    os.killpg(pid, signal.SIGKILL)  # after 30 seconds without output
+    os.killpg(pid, signal.SIGKILL)
     os.waitpid(pid, 0)
-    assert screen.decode("latin-1").replace("\r\n", "\n") == BANNER + out
+    return screen.decode("latin-1").replace("\r\n", "\n")
+
+
+# A tool run alone gets the terminal while it runs: it reads what is typed
+# at its prompt and writes. The driver's last line and the shell's "after"
+# need it back.
+@serial
+@pytest.mark.parametrize("keys, out", [
+    (b"hello\n", "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
+    (b"\x03", "? ^C" + INTERRUPTED + "after 255\n")])
+def test_terminal(tmp_path, keys, out):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.CPP": OLD, "ZORBEX.ZBX": b"a.c\nb.cpp\n",
+             "STANDIN.CTL": b"WCC386 read\nWPP386 print from the tool\n"})
+    assert on_terminal(d, keys) == BANNER + out
     assert read(d, "A.OBJ") == ("hello\n" if "hello" in out else None)
+
+
+# Several at once, the tools have no terminal: one that reads it fails at
+# once, and Ctrl-Z stops them with the driver until it goes on.
+def test_no_terminal(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n",
+             "STANDIN.CTL": b"A.C run sh -c 'read x </dev/tty' 2>/dev/null\n"})
+    assert on_terminal(d, b"", "2") == BANNER + done("A.EXE") + "after 0\n"
+
+
+def test_stopped_jobs(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"* sleep 1000\n"})
+    p = subprocess.Popen(command(), cwd=d, env=environment({"ZORBEX_JOBS": "2"}),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    await_(lambda: len(log(d)) == 2)
+    p.send_signal(signal.SIGTSTP)
+
+    def states(pid):
+        kids = open(f"/proc/{pid}/task/{pid}/children").read().split()
+        return open(f"/proc/{pid}/stat").read().split(")")[1].split()[0] + "".join(map(states, kids))
+    await_(lambda: states(p.pid) == "TTTTT" or states(p.pid) == "TTT")
+    time.sleep(1.5)
+    assert not any(os.path.exists(path(d, f"{m}.OBJ")) for m in "AB")
+    p.send_signal(signal.SIGCONT)
+    assert finish(p) == (0, BANNER + done("A.EXE"), "")
+
+
+# A low limit on open files holds fewer tools in the queue: all that one
+# job builds is built.
+def test_few_descriptors(tmp_path):
+    d, names = str(tmp_path), ["A"] + [f"M{i}" for i in range(60)]
+    make(d, {**{f"{n}.C": OLD for n in names}, "ZORBEX.ZBX": b("".join(f"{n}.c\n" for n in names)),
+             "STANDIN.CTL": b"A.C sleep 1000\n"})
+    assert run(d, env={"ZORBEX_JOBS": "2"}, preexec_fn=lambda: resource.setrlimit(
+        resource.RLIMIT_NOFILE, (64, 64))) == (0, BANNER + done("A.EXE"), "")
+
+
+# Output lost to a full file system of temporary files fails the run,
+# which says whose it was.
+@pytest.mark.skipif(os.geteuid() != 0, reason="mounts a file system")
+def test_output_lost(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "T": DIR, "ZORBEX.ZBX": b"a.c\nb.c\n",
+             "STANDIN.CTL": b"* flood 40000\n"})
+    code, out, _ = run(d, ["-m", "sh", "-c", 'mount -t tmpfs -o size=64k t T && exec "$0"', BINARY],
+                       {"ZORBEX_JOBS": "2", "TMPDIR": os.path.join(d, "T")}, program="unshare")
+    assert code == 255 and out.endswith("Error: output of the tool making A.OBJ lost: No space left on device\n")
 
 
 # Standard input and output closed at start take no file's place.
