@@ -172,7 +172,7 @@ int CommandLimit() {
     constexpr rlim_t kKept = 16;
     rlimit files;
     if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY ||
-        files.rlim_cur >= kKept + 2 * kMaxCommands) {
+        files.rlim_cur >= kKept + 2 * static_cast<rlim_t>(kMaxCommands)) {
         return kMaxCommands;
     }
     return files.rlim_cur < kKept + 2 ? 1 : static_cast<int>((files.rlim_cur - kKept) / 2);

@@ -47,6 +47,7 @@ void Stop(int) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGTSTP);
     raise(SIGTSTP);
+    // cppcheck-suppress unreachableCode
     sigprocmask(SIG_UNBLOCK, &stop, nullptr);  // stops here
     PassToSessions(SIGCONT);
     CatchStop();
