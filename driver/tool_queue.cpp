@@ -35,7 +35,10 @@ void PassOnEnded(Run* run) {
     while (run->tools > 0 && At(run, 0)->ended) {
         Tool* t = At(run, 0);
         int lost = t->command >= 0 ? FinishCommand(t->command) : 0;
-        if (lost) Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output, strerror(lost));
+        if (lost) {
+            Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output,
+                 strerror(lost));
+        }
         run->first_tool = (run->first_tool + 1) % kMaxCommands;
         run->tools--;
     }

@@ -35,7 +35,8 @@ ROWS += [
     # waiting for room in the full queue (256 tools).
     Row("full queue and a failure", "a.c\n" + "".join(f"m{i}.c\n" for i in range(2, 300)),
         {**{f"M{i}.C": OLD for i in range(2, 300)}, "A.C": OLD}, BADC, 255, env=FOUR,
-        ctl=["A.C sleep 3000", "A.C noout"], left=["A.C"] + [f"M{i}.C" for i in range(2, 300)] +
+        ctl=["A.C run for i in $(seq 400); do [ -e M256.OBJ ] && break; sleep .05; done; sleep .5",
+             "A.C noout"], left=["A.C"] + [f"M{i}.C" for i in range(2, 300)] +
         [f"M{i}.OBJ" for i in range(2, 257)], only="posix"),
     Row("no temporary directory", "a.c\nb.c\n", ABCD,
         "Error: can't create temporary file /none/zorbex-XXXXXX: No such file or directory\n", 255,

@@ -186,7 +186,7 @@ def test_no_terminal(tmp_path):
 
 def test_stopped_jobs(tmp_path):
     d = str(tmp_path)
-    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"* sleep 1000\n"})
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"* sleep 3000\n"})
     p = subprocess.Popen(command(), cwd=d, env=environment({"ZORBEX_JOBS": "2"}),
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     await_(lambda: len(log(d)) == 2)
