@@ -100,6 +100,21 @@ int PassOn(HANDLE h, bool to_error) {
     return read ? 0 : EIO;
 }
 
+// A start may fail for a moment for want of resources, or with an internal
+// error when the new process ends while it is being set up; nothing has run
+// then, so such a start is tried again, a few times.
+BOOL Start(char* line, STARTUPINFOA* si, PROCESS_INFORMATION* pi) {
+    constexpr int kTries = 3;
+    for (int tried = 1;; tried++) {
+        if (CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, si, pi)) return TRUE;
+        DWORD e = GetLastError();
+        bool passing = e == ERROR_INTERNAL_ERROR || e == ERROR_NOT_ENOUGH_MEMORY || e == ERROR_OUTOFMEMORY ||
+                       e == ERROR_NO_SYSTEM_RESOURCES || e == ERROR_COMMITMENT_LIMIT;
+        if (!passing || tried == kTries) return FALSE;
+        Sleep(50 * tried);
+    }
+}
+
 }  // namespace
 
 int CommandLimit() { return kMaxCommands; }
@@ -128,8 +143,7 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     PROCESS_INFORMATION pi;
     Inherit(c->output, true);
     Inherit(c->error, true);
-    BOOL started = line && (!captured || (c->output && c->error && input)) &&
-                   CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = line && (!captured || (c->output && c->error && input)) && Start(line, &si, &pi);
     Inherit(c->output, false);
     Inherit(c->error, false);
     free(line);

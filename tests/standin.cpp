@@ -35,6 +35,10 @@
 #include <thread>
 #include <vector>
 
+// Adds a line to a log in one write at its end: tools running at once must
+// lose none of each other's lines.
+void AppendLine(const char* name, const std::string& line);
+
 namespace {
 
 std::string Upper(std::string s, int from = 'a', int by = -32) {
@@ -55,8 +59,8 @@ bool ReadFile(const std::string& name, std::string* bytes) {
     return static_cast<bool>(in);
 }
 
-void WriteFile(const std::string& name, const std::string& bytes, bool append = false) {
-    std::ofstream(name, std::ios::binary | (append ? std::ios::app : std::ios::trunc)) << bytes;
+void WriteFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
 }
 
 // The value of the last control line for this tool and action; "" when the
@@ -93,7 +97,7 @@ void MakeOutput(const std::string& tool, std::string name, const std::string& by
         WriteFile(name, bytes.substr(0, bytes.size() / 2));
         std::this_thread::sleep_for(std::chrono::seconds(20));
         WriteFile(name, bytes);
-        WriteFile("STANDIN.LOG", tool + " finished\n", true);
+        AppendLine("STANDIN.LOG", tool + " finished\n");
         return;
     }
     WriteFile(name, bytes);
@@ -219,7 +223,7 @@ int main(int argc, char** argv) {
     if (tool == "LAUNCHER" || tool == "CMD") return Helper(tool, argc, argv);
     std::string line = kWindows ? tool : name;
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
-    WriteFile("STANDIN.LOG", line + "\n", true);
+    AppendLine("STANDIN.LOG", line + "\n");
     who_am_i = Upper(LastPart(argc > 1 ? argv[argc - 1] : ""));
     if (const std::string* text = Option(tool, "run")) (void)!std::system(text->c_str());
     if (const std::string* ms = Option(tool, "sleep")) {
@@ -242,6 +246,25 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
 #include <windows.h>
 
+// Append-only access makes each write go to the end of the file as one
+// step; Wine's takes two (find the end, write there), so the tools also
+// take turns through a named mutex.
+void AppendLine(const char* name, const std::string& line) {
+    HANDLE turn = CreateMutexA(nullptr, FALSE, "STANDIN.LOG");
+    if (turn) WaitForSingleObject(turn, INFINITE);
+    HANDLE h = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written;
+    if (h != INVALID_HANDLE_VALUE) {
+        WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(h);
+    }
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
+}
+
 // LAUNCHER [-s NAME=VALUE | -u NAME]... PROGRAM LINE-FILE: starts PROGRAM
 // with the command line read byte for byte from LINE-FILE, after setting or
 // removing variables, and exits with its exit code.
@@ -251,7 +274,7 @@ int Helper(const std::string& name, int argc, char** argv) {
     std::string line;
     if (name == "CMD") {
         line = GetCommandLineA();
-        WriteFile("CMD.LOG", line + "\n", true);
+        AppendLine("CMD.LOG", line + "\n");
         size_t at = line.find(" /c ");
         if (at == std::string::npos) return 1;
         line = line.substr(at + 4);
@@ -281,6 +304,16 @@ int Helper(const std::string& name, int argc, char** argv) {
 
 void Die() { TerminateProcess(GetCurrentProcess(), 0xC0000005); }
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
+void AppendLine(const char* name, const std::string& line) {
+    int fd = open(name, O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (fd < 0) return;
+    if (write(fd, line.data(), line.size()) < 0) std::perror(name);
+    close(fd);
+}
+
 int Helper(const std::string&, int, char**) { return 127; }
 
 void Die() { std::raise(SIGKILL); }

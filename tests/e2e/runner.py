@@ -9,7 +9,7 @@
 #                  in any order (the linker last), and rows that depend on
 #                  one tool at a time are skipped
 # Texts are bytes held in str, one character a byte (latin-1).
-import calendar, os, re, shlex, subprocess, tempfile, time
+import calendar, os, re, shlex, shutil, subprocess, tempfile, time
 import pytest
 
 BINARY = os.environ["ZORBEX_BINARY"]
@@ -132,18 +132,37 @@ def command(args=(), program=BINARY):
     return RUNNER + [program, *args]
 
 
+# What Wine itself prints when it could not start a program: its loader's
+# messages, those of the program it then falls back on, and its command
+# interpreter's for a command it could not start (every tool here exists).
+# Not a crash report: a program that crashed did start.
+WINE_FAILED = re.compile(r"^(wine: (failed|could not|cannot) |wine client error|Application could not be started|"
+                         r"Can't recognize '.*' as an internal or external command)", re.M)
+reruns = []  # the cases run once more, reported at the end of the session
+
+
 # Runs the program to its end: (exit code, stdout, stderr). The output goes
-# to files, not pipes: what Wine starts on the side may hold them open. Wine
-# has been seen to lose all a program's output, seldom: a run of zorbex.exe
-# that wrote nothing, not even the banner, is run once more.
+# to files, not pipes: what Wine starts on the side may hold them open. A
+# run is made once more when Wine said it could not start a program, or
+# when zorbex.exe wrote nothing at all, not even the banner: Wine has been
+# seen to lose all of a program's output, seldom.
+# The rerun starts from the directory as it was: a copy is kept meanwhile.
 def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, **popen):
     popen.setdefault("stdin", subprocess.DEVNULL)
+    kept = tempfile.mkdtemp() if retry else None
+    if kept:
+        shutil.copytree(d, kept, symlinks=True, dirs_exist_ok=True)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(command(args, program), cwd=cwd or d, env=environment(env), stdout=out,
                               stderr=err, timeout=120, **popen).returncode
         result = (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
-    if retry and program == BINARY and result[1:] == ("", ""):
-        return run(d, args, env, cwd, program, False, **popen)
+    if kept and (WINE_FAILED.search(result[1] + result[2]) or program == BINARY and result[1:] == ("", "")):
+        reruns.append((os.environ.get("PYTEST_CURRENT_TEST", "").rsplit(" ", 1)[0], result))
+        shutil.rmtree(d)
+        shutil.copytree(kept, d, symlinks=True)
+        result = run(d, args, env, cwd, program, False, **popen)
+    if kept:
+        shutil.rmtree(kept)
     return result
 
 
