@@ -186,15 +186,19 @@ def test_no_terminal(tmp_path):
 
 def test_stopped_jobs(tmp_path):
     d = str(tmp_path)
-    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"* sleep 3000\n"})
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"* sleep 6000\n"})
     p = subprocess.Popen(command(), cwd=d, env=environment({"ZORBEX_JOBS": "2"}),
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     await_(lambda: len(log(d)) == 2)
     p.send_signal(signal.SIGTSTP)
 
+    # A process may end or exec while the tree is read: then it is not stopped yet.
     def states(pid):
-        kids = open(f"/proc/{pid}/task/{pid}/children").read().split()
-        return open(f"/proc/{pid}/stat").read().split(")")[1].split()[0] + "".join(map(states, kids))
+        try:
+            kids = open(f"/proc/{pid}/task/{pid}/children").read().split()
+            return open(f"/proc/{pid}/stat").read().split(")")[1].split()[0] + "".join(map(states, kids))
+        except OSError:
+            return "?"
     await_(lambda: states(p.pid) == "TTTTT" or states(p.pid) == "TTT")
     time.sleep(1.5)
     assert not any(os.path.exists(path(d, f"{m}.OBJ")) for m in "AB")
