@@ -46,7 +46,13 @@ def test_command_line(tmp_path, line, name):
 def test_attributes(tmp_path, made, attributes, code, out):
     d = str(tmp_path)
     make(d, {"MAIN.C": made, "ZORBEX.ZBX": b"main.c\n"})
-    assert run(d, [*attributes, "MAIN.C"], program="attrib")[0] == 0
+    # Wine's attrib has been seen to fail, seldom, under load: it is the
+    # setting up, not the case, so it is run once more, counted as a rerun.
+    result = run(d, [*attributes, "MAIN.C"], program="attrib")
+    if result[0] != 0:
+        reruns.append((f"attrib {' '.join(attributes)}", result))
+        result = run(d, [*attributes, "MAIN.C"], program="attrib")
+    assert result[0] == 0, result
     assert run(d)[:2] == (code, crlf(BANNER + out))
 
 
