@@ -9,6 +9,8 @@
 
 namespace {
 
+bool Separator(char c) { return c == '/' || c == '\\'; }
+
 uint32_t NameHash(const char* name) {
     uint32_t h = 2166136261u;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
@@ -51,10 +53,21 @@ bool IsSource(const Dependency& dep, const char* source, size_t length) {
     if (dep.length != length) return false;
     for (size_t i = length; i-- > 0;) {
         char a = dep.name[i], b = source[i];
-        bool separators = (a == '/' || a == '\\') && (b == '/' || b == '\\');
+        bool separators = Separator(a) && Separator(b);
         if (a != b && !separators && !SamePrefix(&a, &b, 1)) return false;
     }
     return true;
+}
+
+// A recorded name below the current directory, from there; else the name.
+const char* FromCurrentDirectory(const Run* run, const char* name) {
+    size_t n = run->current_dir_length;
+    if (n == 0) return name;
+    for (size_t i = 0; i < n; i++) {
+        char a = name[i], b = run->current_dir[i];
+        if (a != b && !(Separator(a) && Separator(b))) return name;
+    }
+    return Separator(name[n]) && name[n + 1] != '\0' ? name + n + 1 : name;
 }
 
 bool Changed(Run* run, const Dependency& dep, const Module& module, size_t source_length) {
@@ -63,7 +76,7 @@ bool Changed(Run* run, const Dependency& dep, const Module& module, size_t sourc
         char name[kNameSize];  // a recorded name has at most 255 characters
         memcpy(name, dep.name, dep.length);
         name[dep.length] = '\0';
-        if (!IncludedStamp(run, name, &now)) return true;
+        if (!IncludedStamp(run, FromCurrentDirectory(run, name), &now)) return true;
     }
     const FileStamp& object = module.object_stamp;
     return !SameStamp(now, dep.date, dep.time) || LaterStamp(now.date, now.time, object.date, object.time);
@@ -98,8 +111,8 @@ bool ReadOn(Run* run, FileHandle file, ObjectBlock* block, size_t at) {
 
 }  // namespace
 
-bool DependenciesChanged(Run* run, const Module& module) {
-    FileHandle file = OpenForReading(module.object);
+bool DependenciesChanged(Run* run, const Module& module, FileHandle file) {
+    if (file == kNoFile) file = OpenForReading(module.object);
     if (file == kNoFile) return true;
     ObjectBlock block = {run->object_block, 0, 0, false};
     RecordCursor cursor = {};

@@ -142,12 +142,18 @@ bool BuildModule(Run* run, const char* line) {
     AwaitOutput(run, object);
     if (Failed(run) || Interrupted()) return false;
     FileStamp obj = {};
-    bool made = Found(run, object);
-    if (made) obj = run->search.stamp;
-    if (!force && !LaterStamp(src.date, src.time, obj.date, obj.time) &&
-        !(run->autodepend && made && DependenciesChanged(run, Module{full, src, object, obj}))) {
-        return true;
+    // An object whose records are to be read is opened at once, and its
+    // stamp taken from the open file.
+    FileHandle file = run->autodepend && !force ? OpenWithStamp(object, &obj) : kNoFile;
+    bool made = file != kNoFile || Found(run, object);
+    if (made && file == kNoFile) obj = run->search.stamp;
+    bool current = !force && !LaterStamp(src.date, src.time, obj.date, obj.time);
+    if (current && run->autodepend && made) {
+        current = !DependenciesChanged(run, Module{full, src, object, obj}, file);
+    } else {
+        CloseFile(file);
     }
+    if (current) return true;
 
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);

@@ -105,6 +105,8 @@ struct Run {
     unsigned char object_block[kObjectBlockSize];
     // The stamps of files named in records, by name: a slot is free while
     // its hash is 0, so only the hashes are cleared at start.
+    char current_dir[kNameSize];  // without a closing separator; "" when unknown
+    size_t current_dir_length;
     size_t included_count;
     uint32_t included_hash[kIncludedFiles];
     IncludedFile included[kIncludedFiles];
@@ -150,8 +152,9 @@ struct Module {
 // Whether the module's dependency records make it out of date: a file they
 // name is gone, or its stamp is not the recorded one, or it is later than
 // the object; so too records that are damaged or an object that cannot be
-// read. An object without records is not.
-bool DependenciesChanged(Run* run, const Module& module);
+// read. An object without records is not. The object is read from file,
+// opened here when that is kNoFile, and closed.
+bool DependenciesChanged(Run* run, const Module& module, FileHandle file);
 
 // The run's exits. Fail notes a failure at a place in project order and its
 // message, unless one before it is noted; returns false.

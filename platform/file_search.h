@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file.h"
 #include "file_stamp.h"
 
 // One record serves all searches. The stamp and name stay readable after the
@@ -20,6 +21,12 @@ struct SearchRecord {
 // Returns 0 with the stamp in rec, or -1 when none is found; rec then holds
 // no open search.
 int FindFile(const char* name, unsigned filter, SearchRecord* rec);
+
+// Opens the file of exactly this name for reading, with the stamp FindFile
+// would give it: where the system allows, one look-up serves both. Returns
+// kNoFile when there is no such file or it cannot be opened; a search by
+// FindFile may still find it.
+FileHandle OpenWithStamp(const char* name, FileStamp* stamp);
 
 // Releases the search, if one is open. Returns 0, or -1.
 int CloseSearch(SearchRecord* rec);

@@ -62,6 +62,16 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     return 0;
 }
 
+// The search's own rules decide which file counts, so it is searched for
+// as ever and then opened.
+FileHandle OpenWithStamp(const char* name, FileStamp* stamp) {
+    SearchRecord rec;
+    if (FindFile(name, 0, &rec) != 0) return kNoFile;
+    CloseSearch(&rec);
+    *stamp = rec.stamp;
+    return OpenForReading(name);
+}
+
 // The system reads both separators and ignores case: the name is the file's.
 void DiskName(const char* name, char* out, size_t cap) {
     size_t n = strnlen(name, cap - 1);

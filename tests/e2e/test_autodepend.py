@@ -31,6 +31,9 @@ ROWS = [
      [f"WPP386 {NT} MAIN.CPP", "WASM /bt=NT A.ASM", LINK]),
     ("two modules share an edited header", SHARED, {"COMMON.H": NEW}, ON, done("A.EXE"),
      [f"WCC386 {NT} A.C", f"WCC386 {NT} B.C", LINK]),
+    # Run in P: a header of PX is not below the current directory.
+    ("header in a directory named as this one and more", {"P/MAIN.C": b'#include "../PX/GREET.H"\n',
+                                                           "PX/GREET.H": b"\n"}, {}, ON, NOTHING, [], [], "P"),
 ]
 
 
@@ -50,23 +53,25 @@ def change(d, name, how):
 
 @pytest.mark.parametrize("row", ROWS, ids=[r[0] for r in ROWS])
 def test_autodepend(tmp_path, row):
-    id, files, changes, env, out, tools, ctl = (row + ([],))[:7]
-    d = str(tmp_path)
-    project = "".join(n.lower() + "\n" for n in files if n[-2:] not in (".H", "NC"))
-    make(d, {**files, "ZORBEX.ZBX": b(project), "STANDIN.CTL": b("".join(c + "\n" for c in ctl))})
-    assert run(d, env={**ON, "TZ": env.get("TZ", "UTC0")})[0] == 0
-    os.remove(path(d, "STANDIN.LOG"))
+    id, files, changes, env, out, tools, ctl, where = row + ([], "")[len(row) - 6:]
+    d, here = str(tmp_path), os.path.join(str(tmp_path), where)
+    project = "".join(n[len(where):].lstrip("/").lower() + "\n" for n in files if n[-2:] not in (".H", "NC"))
+    make(d, {**files, os.path.join(where, "ZORBEX.ZBX"): b(project),
+             os.path.join(where, "STANDIN.CTL"): b("".join(c + "\n" for c in ctl))})
+    assert run(d, env={**ON, "TZ": env.get("TZ", "UTC0")}, cwd=here)[0] == 0
+    os.remove(path(here, "STANDIN.LOG"))
     for name, how in changes.items():
         change(d, name, how)
-    code, stdout, err = run(d, env=env)
+    code, stdout, err = run(d, env=env, cwd=here)
     assert (code, stdout) == (255 if out == BADC else 0, crlf(BANNER + out)), err
     tools = [cmd(t) for t in tools]
-    assert log(d) == tools or (PARALLEL and sorted(log(d)) == sorted(tools))
+    assert log(here) == tools or (PARALLEL and sorted(log(here)) == sorted(tools))
     # Each included file is looked up once, however many modules include it.
     if files is SHARED and not WINDOWS and shutil.which("strace"):
         change(d, "COMMON.H", OLD)
         subprocess.run(["strace", "-o", "TRACE", *command()], cwd=d, env=environment(env), stdout=subprocess.DEVNULL)
         assert read(d, "TRACE").count("COMMON.H") == 1
+        assert '"COMMON.H"' in read(d, "TRACE"), "looked up from the current directory"
 
 
 FLAT = [
