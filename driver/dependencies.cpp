@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file.h"
+#include "path.h"
 #include "zorbex.h"
 
 namespace {
@@ -110,6 +111,20 @@ bool ReadOn(Run* run, FileHandle file, ObjectBlock* block, size_t at) {
 }
 
 }  // namespace
+
+void StartDependencies(Run* run) {
+    // Recorded names are absolute; those below the current directory are
+    // looked up from it, with a shorter walk.
+    size_t n = 0;
+    if (FullPath(run->current_dir, sizeof run->current_dir, "") == 0) {
+        n = strlen(run->current_dir);
+        while (n > 0 && Separator(run->current_dir[n - 1])) n--;
+    }
+    run->current_dir[n] = '\0';
+    run->current_dir_length = n;
+    run->included_count = 0;
+    memset(run->included_hash, 0, sizeof run->included_hash);
+}
 
 bool DependenciesChanged(Run* run, const Module& module, FileHandle file) {
     if (file == kNoFile) file = OpenForReading(module.object);

@@ -93,19 +93,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
         return kFailure;
     }
     run->autodepend = autodepend == 1;
-    if (run->autodepend) {
-        // Recorded names are absolute; those below the current directory are
-        // looked up from it, with a shorter walk.
-        size_t n = 0;
-        if (FullPath(run->current_dir, sizeof run->current_dir, "") == 0) {
-            n = strlen(run->current_dir);
-            while (n > 0 && (run->current_dir[n - 1] == '/' || run->current_dir[n - 1] == '\\')) n--;
-        }
-        run->current_dir[n] = '\0';
-        run->current_dir_length = n;
-        run->included_count = 0;
-        memset(run->included_hash, 0, sizeof run->included_hash);
-    }
+    if (run->autodepend) StartDependencies(run);
     run->double_byte = DoubleByteCodePage();
     memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");
     if (argc == 2 && !SettleProjectName(run, argv[1])) return kFailure;

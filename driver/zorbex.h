@@ -103,10 +103,10 @@ struct Run {
     int failure_place;  // the failure to report, or kNoFailure
     char message[kMessageSize];
     unsigned char object_block[kObjectBlockSize];
-    // The stamps of files named in records, by name: a slot is free while
-    // its hash is 0, so only the hashes are cleared at start.
     char current_dir[kNameSize];  // without a closing separator; "" when unknown
     size_t current_dir_length;
+    // The stamps of files named in records, by name: a slot is free while
+    // its hash is 0, so only the hashes are cleared at start.
     size_t included_count;
     uint32_t included_hash[kIncludedFiles];
     IncludedFile included[kIncludedFiles];
@@ -155,6 +155,8 @@ struct Module {
 // read. An object without records is not. The object is read from file,
 // opened here when that is kNoFile, and closed.
 bool DependenciesChanged(Run* run, const Module& module, FileHandle file);
+// Readies the run for reading records: an empty table of included files.
+void StartDependencies(Run* run);
 
 // The run's exits. Fail notes a failure at a place in project order and its
 // message, unless one before it is noted; returns false.

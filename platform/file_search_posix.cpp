@@ -144,6 +144,11 @@ void StampFromTime(time_t t, FileStamp* stamp) {
     DosStamp(lt, &stamp->utc_date, &stamp->utc_time);
 }
 
+void StampFromStatus(const struct stat& st, FileStamp* stamp) {
+    StampFromTime(st.st_mtime, stamp);
+    stamp->size = static_cast<uint32_t>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu);
+}
+
 void KeepName(const char* path, char* out) {
     const char* base = strrchr(path, '/');
     base = base ? base + 1 : path;
@@ -182,8 +187,7 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     struct stat st;
     const char* found = Locate(name, buf, matched, &st);
     if (!found) return -1;
-    StampFromTime(st.st_mtime, &rec->stamp);
-    rec->stamp.size = static_cast<uint32_t>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu);
+    StampFromStatus(st, &rec->stamp);
     rec->attrib = (st.st_mode & S_IWUSR) ? 0x20 : 0x21;  // archive, plus read-only
     KeepName(found, rec->name);
     rec->handle = 0;
@@ -204,8 +208,7 @@ FileHandle OpenWithStamp(const char* name, FileStamp* stamp) {
         close(fd);
         return kNoFile;
     }
-    StampFromTime(st.st_mtime, stamp);
-    stamp->size = static_cast<uint32_t>(static_cast<unsigned long long>(st.st_size) & 0xFFFFFFFFu);
+    StampFromStatus(st, stamp);
     return fd;
 }
 
