@@ -59,19 +59,21 @@ int CloseFile(FileHandle file) {
 
 // Each spelling of the name in case goes, the one as written first, so that
 // none is left to be taken for a file a tool was to make. The listings are
-// watched rather than dropped: a tool follows, and a directory read for
-// each delete would make a full build read it once per module.
+// watched rather than dropped, and each delete is applied to them: a tool
+// follows, and a directory read for each delete would make a full build
+// read it once per module.
 int RemoveFile(const char* name) {
     char buf[kSystemNameSize];
     const char* path = SystemName(name, buf, sizeof buf);
     if (!path) return -1;
     WatchListings();
     int r = unlink(path) == 0 ? 0 : -1;
+    if (r == 0) NameDeleted(path);
     ForgetListings();
     char matched[kSystemNameSize];
-    // Each pass deletes an entry, which the listings then lose.
-    while (MatchCase(path, matched, sizeof matched) == 0 && unlink(matched) == 0) {
+    while (MatchListed(path, matched, sizeof matched) == 0 && unlink(matched) == 0) {
         r = 0;
+        NameDeleted(matched);
         ForgetListings();
     }
     return r;

@@ -158,6 +158,18 @@ void KeepName(const char* path, char* out) {
     out[n] = '\0';
 }
 
+// A name matched through the listings that is not there may have been
+// matched through one a tool has changed since: once more without those.
+bool StatMatched(const char* path, char* matched, struct stat* st) {
+    for (int tries = 0; tries < 2; tries++) {
+        if (MatchCase(path, matched, kSystemNameSize) != 0) return false;
+        if (stat(matched, st) == 0) return true;
+        if (errno != ENOENT && errno != ENOTDIR) return false;
+        if (!DropStaleListings()) return false;
+    }
+    return false;
+}
+
 // The file a name means, a directory never: its path on disk (buf or
 // matched, each kSystemNameSize bytes) with its status, or null.
 const char* Locate(const char* name, char* buf, char* matched, struct stat* st) {
@@ -170,8 +182,9 @@ const char* Locate(const char* name, char* buf, char* matched, struct stat* st) 
     if (cached < 0) return nullptr;
     if (cached == 0) found = matched;
     if (stat(found, st) != 0) {
-        if (cached == 0 || (errno != ENOENT && errno != ENOTDIR)) return nullptr;
-        if (MatchCase(path, matched, kSystemNameSize) != 0 || stat(matched, st) != 0) return nullptr;
+        if (errno != ENOENT && errno != ENOTDIR) return nullptr;
+        if (cached == 0 && !DropStaleListings()) return nullptr;
+        if (!StatMatched(path, matched, st)) return nullptr;
         found = matched;
     }
     return S_ISDIR(st->st_mode) ? nullptr : found;

@@ -1,17 +1,22 @@
 // Case-insensitive name look-up with a cache of directory listings. A name
 // missing as written is matched one component at a time: a component that
 // is there as written is taken so, and only a directory where it is not is
-// read. Before a tool runs, each listed directory is watched where the
-// system can (directory_watch_posix.h), and afterwards the changes it saw
-// are applied to the listings, so a directory is read once per run however
-// many tools add files to it; elsewhere the listings are read again. A run
-// that starts no tool sets no watch: closing a watch at exit makes the
-// system wait for a grace period of several milliseconds, as long as the
-// rest of a small run.
+// read; when several of its entries match, each is tried in byte order until
+// the rest of the name is found. Before a tool runs, each listed directory
+// is watched where the system can (directory_watch_posix.h), and afterwards
+// the changes it saw are applied to the listings, so a directory is read
+// once per run however many tools add files to it. A listing that cannot
+// be watched is kept too: what it holds is checked on disk by the caller,
+// and a look-up that misses in it reads it again once its directory has
+// changed, so a full build does not read a directory once per tool either.
+// A run that starts no tool sets no watch: closing a watch at exit makes
+// the system wait for a grace period of several milliseconds, as long as
+// the rest of a small run.
 #include "name_lookup_posix.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -47,14 +52,25 @@ struct Entry {
 // the entries that differ only in case sit in one run of slots.
 struct Listing {
     std::string dir;
-    int watch;  // -1: not watched yet
+    int watch;  // -1: not watched
     timespec changed;  // the directory's change time when it was read
+    dev_t device;      // and which directory it was, for a link re-pointed
+    ino_t inode;
+    // A change in the same tick of the clock as the one before it leaves
+    // the change time as it was: a listing read so soon after a change
+    // cannot be told current by that time.
+    bool recent;
+    unsigned checked;  // the epoch up to which an unwatched listing is known current
     std::vector<char> names;
     std::vector<Slot> slots;
     size_t used;  // slots not empty
 };
 
 std::vector<Listing> listings;
+
+// Counts the moments after which a tool or a delete may have changed any
+// directory: before each tool runs, after each ends, at each delete.
+unsigned epoch = 0;
 
 // A watched directory that holds a symbolic link on the way to a listed
 // one: a tool that re-points the link changes what the listing's name
@@ -129,29 +145,23 @@ void Reindex(Listing* l) {
     Build(l, kept);
 }
 
-// The slot of the entry that is exactly name, or of the first entry in byte
-// order that matches it without regard to case; -1 when none does.
-long FindSlot(const Listing& l, const char* name, size_t n, bool exact_only) {
+// The slot of the entry that is exactly name, or -1.
+long FindSlot(const Listing& l, const char* name, size_t n) {
     size_t size = l.slots.size();
     uint32_t h = Hash(name, n);
-    long first = -1;
     for (size_t s = Home(h, size); l.slots[s].at != kEmpty; s = Next(s, size)) {
         const Slot& slot = l.slots[s];
-        if (slot.at == kGone || slot.hash != h || slot.len != n) continue;
-        const char* entry = n <= kHead ? slot.head : NameOf(l, slot);
-        if (memcmp(entry, name, n) == 0) return static_cast<long>(s);
-        if (exact_only || !SameIgnoringCase(entry, name, n)) continue;
-        if (first < 0 || strcmp(NameOf(l, slot), NameOf(l, l.slots[first])) < 0) {
-            first = static_cast<long>(s);
+        if (slot.at != kGone && slot.hash == h && slot.len == n && memcmp(NameOf(l, slot), name, n) == 0) {
+            return static_cast<long>(s);
         }
     }
-    return first;
+    return -1;
 }
 
 // Returns false when the name cannot be held; the listing is then unusable.
 bool Add(Listing* l, const char* name) {
     size_t n = strlen(name);
-    if (FindSlot(*l, name, n, true) >= 0) return true;
+    if (FindSlot(*l, name, n) >= 0) return true;
     if (Full(*l)) Reindex(l);
     if (n > UINT16_MAX || l->names.size() + n + 1 >= UINT32_MAX) return false;
     l->names.insert(l->names.end(), name, name + n + 1);
@@ -160,7 +170,7 @@ bool Add(Listing* l, const char* name) {
 }
 
 void Remove(Listing* l, const char* name) {
-    long s = FindSlot(*l, name, strlen(name), true);
+    long s = FindSlot(*l, name, strlen(name));
     if (s < 0) return;
     l->slots[s].at = kGone;
 }
@@ -171,29 +181,41 @@ bool SameTime(const timespec& a, const timespec& b) {
 
 const char* OpenName(const Listing& l) { return l.dir.empty() ? "." : l.dir.c_str(); }
 
-const Listing* ReadListing(const char* dir, size_t n) {
-    Listing listing = {std::string(dir, n), -1, {}, {}, {}, 0};
-    DIR* d = opendir(OpenName(listing));
-    if (!d) return nullptr;
+// Reads the directory's entries into l, replacing what it held. False when
+// it cannot be read.
+bool Fill(Listing* l) {
+    DIR* d = opendir(OpenName(*l));
+    if (!d) return false;
     // Taken before the entries, so a change while they are read shows too.
     struct stat st;
-    if (fstat(dirfd(d), &st) != 0) {
+    timespec now;
+    if (fstat(dirfd(d), &st) != 0 || clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0) {
         closedir(d);
-        return nullptr;
+        return false;
     }
-    listing.changed = st.st_mtim;
+    l->changed = st.st_mtim;
+    l->device = st.st_dev;
+    l->inode = st.st_ino;
+    l->recent = st.st_mtim.tv_sec + 1 >= now.tv_sec;
+    l->checked = epoch;
+    l->names.clear();
     std::vector<Entry> entries;
     bool fits = true;
     while (dirent* e = readdir(d)) {
         size_t len = strlen(e->d_name);
-        if (len > UINT16_MAX || listing.names.size() + len + 1 >= UINT32_MAX) fits = false;
+        if (len > UINT16_MAX || l->names.size() + len + 1 >= UINT32_MAX) fits = false;
         if (!fits) continue;
-        entries.push_back({static_cast<uint32_t>(listing.names.size() + 1), Hash(e->d_name, len)});
-        listing.names.insert(listing.names.end(), e->d_name, e->d_name + len + 1);
+        entries.push_back({static_cast<uint32_t>(l->names.size() + 1), Hash(e->d_name, len)});
+        l->names.insert(l->names.end(), e->d_name, e->d_name + len + 1);
     }
     closedir(d);
-    if (!fits) return nullptr;
-    Build(&listing, entries);
+    Build(l, fits ? entries : std::vector<Entry>{});
+    return fits;
+}
+
+Listing* ReadListing(const char* dir, size_t n) {
+    Listing listing = {std::string(dir, n), -1, {}, 0, 0, false, 0, {}, {}, 0};
+    if (!Fill(&listing)) return nullptr;
     listings.push_back(std::move(listing));
     return &listings.back();
 }
@@ -202,11 +224,21 @@ const Listing* ReadListing(const char* dir, size_t n) {
 // as its change time tells.
 bool Unchanged(const Listing& l) {
     struct stat st;
-    return stat(OpenName(l), &st) == 0 && SameTime(st.st_mtim, l.changed);
+    return stat(OpenName(l), &st) == 0 && SameTime(st.st_mtim, l.changed) &&
+           st.st_dev == l.device && st.st_ino == l.inode;
 }
 
-const Listing* FindListing(const char* dir, size_t n) {
-    for (const Listing& l : listings) {
+// Whether an unwatched listing may lack an entry made since it was read.
+// One found current is not asked again until the next epoch.
+bool MayBeStale(Listing* l) {
+    if (l->watch >= 0 || l->checked == epoch) return false;
+    if (l->recent || !Unchanged(*l)) return true;
+    l->checked = epoch;
+    return false;
+}
+
+Listing* FindListing(const char* dir, size_t n) {
+    for (Listing& l : listings) {
         if (l.dir.size() == n && memcmp(l.dir.data(), dir, n) == 0) return &l;
     }
     return nullptr;
@@ -224,12 +256,46 @@ bool ExistsAsWritten(char* out, size_t cap, size_t len, const char* name, size_t
     return exists;
 }
 
+// Several entries may match a component without regard to case; so many
+// are tried at most, and so many tries made for one name.
+constexpr size_t kCandidates = 8;
+constexpr int kTries = 64;
+
+// The slots of the entries that match the component of n characters: the
+// one that is exactly it first, then the others in byte order. Returns
+// how many, at most kCandidates.
+size_t Candidates(const Listing& l, const char* name, size_t n, size_t* found) {
+    size_t size = l.slots.size(), count = 0;
+    uint32_t h = Hash(name, n);
+    long exact = -1;
+    for (size_t s = Home(h, size); l.slots[s].at != kEmpty; s = Next(s, size)) {
+        const Slot& slot = l.slots[s];
+        if (slot.at == kGone || slot.hash != h || slot.len != n) continue;
+        const char* entry = n <= kHead ? slot.head : NameOf(l, slot);
+        if (memcmp(entry, name, n) == 0) {
+            exact = static_cast<long>(s);
+            continue;
+        }
+        if (!SameIgnoringCase(entry, name, n)) continue;
+        // Insertion in byte order; when every place is taken the last drops out.
+        size_t i = count < kCandidates ? count++ : kCandidates;
+        for (; i > 0 && strcmp(NameOf(l, slot), NameOf(l, l.slots[found[i - 1]])) < 0; i--) {
+            if (i < kCandidates) found[i] = found[i - 1];
+        }
+        if (i < kCandidates) found[i] = s;
+    }
+    if (exact >= 0) {
+        if (count < kCandidates) count++;
+        for (size_t i = count - 1; i > 0; i--) found[i] = found[i - 1];
+        found[0] = static_cast<size_t>(exact);
+    }
+    return count;
+}
+
 // The entry's name, not ended by a NUL, and its length in *len; taken from
 // the slot when it is held there whole.
-const char* FindEntry(const Listing& l, const char* component, size_t n, size_t* len) {
-    long s = FindSlot(l, component, n, false);
-    if (s < 0) return nullptr;
-    const Slot& slot = l.slots[static_cast<size_t>(s)];
+const char* EntryName(const Listing& l, size_t s, size_t* len) {
+    const Slot& slot = l.slots[s];
     *len = slot.len;
     return slot.len <= kHead ? slot.head : NameOf(l, slot);
 }
@@ -270,15 +336,9 @@ void Apply(const Change& c) {
     for (const std::string& dir : changed) DropBelow(dir, c.name);
 }
 
-// Drops the listings not watched whose directories have changed; reads the
-// changes seen in the others. Returns false when some were lost and every
-// listing must go.
+// Reads the changes seen in the watched directories. Returns false when
+// some were lost and every listing must go.
 bool ReadChanges() {
-    for (size_t i = listings.size(); i-- > 0;) {
-        if (listings[i].watch < 0 && !Unchanged(listings[i])) {
-            listings.erase(listings.begin() + static_cast<long>(i));
-        }
-    }
     Change c;
     while (NextChange(&c)) {
         if (c.what == DirectoryChange::kLost) return false;
@@ -332,13 +392,15 @@ const Recent* FindRecent(const char* path, size_t dir_len) {
     return nullptr;
 }
 
-// The last component, last_len characters after dir_len, looked up in r's listing.
+// The last component, last_len characters after dir_len, looked up in r's
+// listing. A miss there is no answer: the name may be found elsewhere.
 int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_len, char* out,
                 size_t cap) {
+    const Listing& l = listings[static_cast<size_t>(r.listing)];
+    size_t found[kCandidates];
+    if (Candidates(l, path + dir_len, last_len, found) == 0) return -1;
     size_t n;
-    const char* name =
-        FindEntry(listings[static_cast<size_t>(r.listing)], path + dir_len, last_len, &n);
-    if (!name) return -1;
+    const char* name = EntryName(l, found[0], &n);
     if (r.to_len + n + 1 > cap) return -1;
     memcpy(out, r.to, r.to_len);
     memcpy(out + r.to_len, name, n);
@@ -357,7 +419,18 @@ void Remember(const char* path, size_t dir_len, const char* out, size_t out_len,
     r.listing = listing;
 }
 
-int Match(const char* path, char* out, size_t cap, bool may_read) {
+// A component that matched several entries, to come back to when the rest
+// of the name is not found under the one taken.
+struct Choice {
+    const char* at;  // the component in the path
+    size_t len;      // the length of the match before it
+    size_t next;     // the candidate to try next
+};
+
+// may_read: a listing not read yet may be read, else the answer is 1.
+// recheck: a miss in a listing that may be stale reads it again, else the
+// miss stands.
+int Match(const char* path, char* out, size_t cap, bool may_read, bool recheck) {
     size_t len = 0;
     if (cap == 0) return -1;
     const char* slash = strrchr(path, '/');
@@ -365,26 +438,46 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
     size_t last_len = strlen(path + dir_len);
     bool plain_last = last_len > 0 && !IsDots(path + dir_len, last_len);
     const Recent* r = plain_last ? FindRecent(path, dir_len) : nullptr;
-    if (r) return MatchRecent(*r, path, dir_len, last_len, out, cap);
+    if (r && MatchRecent(*r, path, dir_len, last_len, out, cap) == 0) return 0;
     out[0] = '\0';
     const char* p = path;
     if (*p == '/') {
         if (!Append(out, cap, &len, "/", 1)) return -1;
         while (*p == '/') p++;
     }
+    Choice choices[kCandidates];
+    size_t depth = 0, skip = 0;
+    int tries = 0;
     while (*p) {
         const char* end = strchr(p, '/');
         size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
         const char* name = p;
         if (!IsDots(p, n)) {
-            const Listing* listing = FindListing(out, len);
+            Listing* listing = FindListing(out, len);
             if (!listing && !may_read) return 1;
             // A directory is read only when the component is not there as
             // written; an unreadable one can still be passed through by name.
             if (!listing && !ExistsAsWritten(out, cap, len, p, n)) listing = ReadListing(out, len);
             if (listing) {
-                name = FindEntry(*listing, p, n, &n);
-                if (!name) return -1;
+                size_t found[kCandidates];
+                size_t count = Candidates(*listing, p, n, found);
+                if (count == 0 && skip == 0 && recheck && MayBeStale(listing)) {
+                    if (!may_read) return 1;
+                    Fill(listing);
+                    count = Candidates(*listing, p, n, found);
+                }
+                if (skip >= count) {
+                    if (depth == 0 || ++tries > kTries) return -1;
+                    const Choice& back = choices[--depth];
+                    p = back.at;
+                    len = back.len;
+                    out[len] = '\0';
+                    skip = back.next;
+                    continue;
+                }
+                if (skip + 1 < count && depth < kCandidates) choices[depth++] = {p, len, skip + 1};
+                name = EntryName(*listing, found[skip], &n);
+                skip = 0;
                 if (!end) Remember(path, dir_len, out, len, listing - listings.data());
             }
         }
@@ -396,6 +489,11 @@ int Match(const char* path, char* out, size_t cap, bool may_read) {
         }
     }
     return 0;
+}
+
+void TakeChanges() {
+    ForgetRecent();
+    if (!ReadChanges()) listings.clear();
 }
 
 }  // namespace
@@ -411,9 +509,13 @@ const char* SystemName(const char* name, char* buf, size_t cap) {
 // Before saying that nothing matches, the listings take in the changes seen
 // since they were last brought up to date.
 int MatchCase(const char* path, char* out, size_t cap) {
-    if (Match(path, out, cap, true) == 0) return 0;
-    ForgetListings();
-    return Match(path, out, cap, true) == 0 ? 0 : -1;
+    if (Match(path, out, cap, true, true) == 0) return 0;
+    TakeChanges();
+    return Match(path, out, cap, true, true) == 0 ? 0 : -1;
+}
+
+int MatchListed(const char* path, char* out, size_t cap) {
+    return Match(path, out, cap, true, false) == 0 ? 0 : -1;
 }
 
 int MatchCached(const char* path, char* out, size_t cap) {
@@ -422,10 +524,10 @@ int MatchCached(const char* path, char* out, size_t cap) {
     // part was matched lately: the common case of names that exist as
     // written, in a run that listed only the project file's directories.
     if (!FindListing(path, path[0] == '/' ? 1 : 0) && !AnyRecent()) return 1;
-    int r = Match(path, out, cap, false);
+    int r = Match(path, out, cap, false, true);
     if (r >= 0) return r;
-    ForgetListings();
-    return Match(path, out, cap, false);
+    TakeChanges();
+    return Match(path, out, cap, false, true);
 }
 
 // Watches the directory of each symbolic link among the parts of dir.
@@ -448,13 +550,17 @@ bool GuardLinks(const std::string& dir) {
 
 void WatchListings() {
     ForgetRecent();
+    epoch++;
     for (size_t i = listings.size(); i-- > 0;) {
         Listing& l = listings[i];
         if (l.watch >= 0) continue;
         l.watch = WatchDirectory(OpenName(l));
-        // Checked once watched, so no change falls between the check and
-        // the watch; one that cannot be watched is read again when needed.
-        if (l.watch < 0 || !GuardLinks(l.dir) || !Unchanged(l)) listings.erase(listings.begin() + static_cast<long>(i));
+        // One that cannot be watched is kept, and checked when a look-up
+        // misses. One watched is checked once watched, so no change falls
+        // between the check and the watch.
+        if (l.watch >= 0 && (!GuardLinks(l.dir) || !Unchanged(l))) {
+            listings.erase(listings.begin() + static_cast<long>(i));
+        }
     }
 }
 
@@ -466,6 +572,25 @@ void DropUnwatchedListings() {
 }
 
 void ForgetListings() {
+    epoch++;
+    TakeChanges();
+}
+
+void NameDeleted(const char* path) {
+    const char* slash = strrchr(path, '/');
+    size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
+    Listing* l = FindListing(path, dir_len);
+    if (l) Remove(l, path + dir_len);
+}
+
+bool DropStaleListings() {
+    bool dropped = false;
     ForgetRecent();
-    if (!ReadChanges()) listings.clear();
+    for (size_t i = listings.size(); i-- > 0;) {
+        if (listings[i].watch < 0 && listings[i].checked != epoch) {
+            listings.erase(listings.begin() + static_cast<long>(i));
+            dropped = true;
+        }
+    }
+    return dropped;
 }
