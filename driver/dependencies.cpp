@@ -50,10 +50,10 @@ bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
 // driver found it by, but for case and separators, since the tool was given
 // that very file. Its stamp is at hand, so it needs no look-up. Compared
 // from the end, where names of one directory differ.
-bool IsSource(const Dependency& dep, const char* source, size_t length) {
-    if (dep.length != length) return false;
+bool IsSource(const char* name, const char* source, size_t length) {
+    if (strlen(name) != length) return false;
     for (size_t i = length; i-- > 0;) {
-        char a = dep.name[i], b = source[i];
+        char a = name[i], b = source[i];
         bool separators = Separator(a) && Separator(b);
         if (a != b && !separators && !SamePrefix(&a, &b, 1)) return false;
     }
@@ -71,16 +71,23 @@ const char* FromCurrentDirectory(const Run* run, const char* name) {
     return Separator(name[n]) && name[n + 1] != '\0' ? name + n + 1 : name;
 }
 
-bool Changed(Run* run, const Dependency& dep, const Module& module, size_t source_length) {
+// Whether the file a record names makes the module out of date; *source
+// is set when the record names the module's source.
+bool Changed(Run* run, const Dependency& dep, const Module& module, size_t source_length, bool* source) {
+    char name[kNameSize];  // a recorded name has at most 255 characters
+    memcpy(name, dep.name, dep.length);
+    name[dep.length] = '\0';
+    const char* recorded = WithoutDrive(name);
     FileStamp now = module.source_stamp;
-    if (!IsSource(dep, module.source, source_length)) {
-        char name[kNameSize];  // a recorded name has at most 255 characters
-        memcpy(name, dep.name, dep.length);
-        name[dep.length] = '\0';
-        if (!IncludedStamp(run, FromCurrentDirectory(run, name), &now)) return true;
+    if (IsSource(recorded, module.source, source_length)) {
+        *source = true;
+    } else if (!IncludedStamp(run, FromCurrentDirectory(run, recorded), &now)) {
+        return true;
     }
+    // Later in UTC, which no change of the clocks turns back.
     const FileStamp& object = module.object_stamp;
-    return !SameStamp(now, dep.date, dep.time) || LaterStamp(now.date, now.time, object.date, object.time);
+    return !SameStamp(now, dep.date, dep.time) ||
+           LaterStamp(now.utc_date, now.utc_time, object.utc_date, object.utc_time);
 }
 
 // Moves the block on to start at the file offset at, with what is kept of
@@ -127,21 +134,23 @@ void StartDependencies(Run* run) {
 }
 
 bool DependenciesChanged(Run* run, const Module& module, FileHandle file) {
-    if (file == kNoFile) file = OpenForReading(module.object);
     if (file == kNoFile) return true;
     ObjectBlock block = {run->object_block, 0, 0, false};
     RecordCursor cursor = {};
     Dependency dep;
     size_t source_length = strlen(module.source);
+    bool source = false;
     bool changed = !ReadOn(run, file, &block, 0);
     while (!changed) {
         RecordStep step = NextDependency(block, &cursor, &dep);
         if (step == RecordStep::kMore) {
             changed = !ReadOn(run, file, &block, cursor.at);
         } else if (step == RecordStep::kDependency) {
-            changed = Changed(run, dep, module, source_length);
+            changed = Changed(run, dep, module, source_length, &source);
         } else {
-            changed = step == RecordStep::kDamaged;
+            // Records that do not name the source were made of another
+            // file: in another tree, or another source of the same name.
+            changed = step == RecordStep::kDamaged || (step == RecordStep::kEnd && !source);
             break;
         }
     }

@@ -28,7 +28,11 @@ int FinishAndLink(Run* run) {
     if (!s->no_link) {
         if (!s->rebuilt) {
             WriteLine("No modules need recompiling.");
-            if (!Found(run, s->exe_name)) {
+            // An executable older than what it is made of was not linked
+            // from it: a run that stopped after a rebuild leaves it so.
+            FileStamp exe;
+            if (FindOutput(s->exe_name, &exe) != 0 ||
+                LaterStamp(run->newest.utc_date, run->newest.utc_time, exe.utc_date, exe.utc_time)) {
                 WriteLine("\nRelinking...");
                 s->rebuilt = true;
             }
@@ -41,7 +45,7 @@ int FinishAndLink(Run* run) {
             FinishTools(run);
             if (Failed(run) || Interrupted()) return ExitFailed(run);
             Print("\nDone. Created %s (%lu bytes)\n", s->exe_name,
-                  static_cast<unsigned long>(run->search.stamp.size));
+                  static_cast<unsigned long>(run->exe_size));
         }
     }
     RemoveExactFile(kDirectiveFileName);

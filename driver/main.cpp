@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     // The run's buffers are large; keep them off the stack.
     static Run run;
     int code = RunZorbex(&run, argc, argv);
-    FlushOutput();
-    return code;
+    // What was built stays; a user who could not be told must not be told
+    // all is well.
+    return OutputFailed() ? 255 : code;
 }

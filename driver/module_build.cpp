@@ -35,16 +35,26 @@ void AddSwitch(Command* c, const char* name) {
     Add(c, name);
 }
 
-// Option texts written for the Windows-hosted tools hold "/" switches. Where
-// "/" starts no switch, such a word can only have been meant as one, so it
-// is passed with this system's switch character.
+// Option texts written for the Windows-hosted tools hold "/" switches and
+// "\" separators. Where "/" starts no switch, a word that begins with it
+// can only have been meant as one, so it is passed with this system's
+// switch character, and each "\" as its separator. Quoted text is the
+// user's own and is passed as it is.
 void AddOptions(Command* c, const char* options) {
-    size_t start = c->len;
     Add(c, " ");
+    size_t start = c->len;
     Add(c, options);
-    for (size_t i = start + 1; i < c->len; i++) {
-        char before = c->text[i - 1];
-        if (c->text[i] == '/' && (before == ' ' || before == '\t')) c->text[i] = kSwitchChar;
+    bool quoted = false;
+    for (size_t i = start; i < c->len; i++) {
+        char& ch = c->text[i];
+        bool word_start = i == start || c->text[i - 1] == ' ' || c->text[i - 1] == '\t';
+        if (ch == '"') {
+            quoted = !quoted;
+        } else if (!quoted && ch == '/' && word_start) {
+            ch = kSwitchChar;
+        } else if (!quoted && ch == '\\') {
+            ch = kSeparatorChar;
+        }
     }
 }
 
@@ -93,6 +103,13 @@ bool BuildCommand(Run* run, const char* tool, const char* options, const char* o
     return !c.cut;
 }
 
+// Keeps the latest stamp, in UTC, of the files the executable is made of.
+void NoteNewer(Run* run, const FileStamp& stamp) {
+    if (LaterStamp(stamp.utc_date, stamp.utc_time, run->newest.utc_date, run->newest.utc_time)) {
+        run->newest = stamp;
+    }
+}
+
 bool NameTooLong(Run* run, const char* source) {
     return Fail(run, kReaderPlace, "Error: name too long: %s\n", source);
 }
@@ -125,6 +142,8 @@ bool BuildModule(Run* run, const char* line) {
     bool library = SameText(parts.ext, ".LIB");
     if (library || SameText(parts.ext, ".OBJ")) {
         DiskName(source, disk, sizeof disk);
+        // Once a module is rebuilt the executable is relinked anyway.
+        if (!s->rebuilt && run->tools == 0 && Found(run, source)) NoteNewer(run, run->search.stamp);
         return WriteDirective(run, library ? "library " : "file ", disk);
     }
     if (!WriteDirective(run, "file ", object)) return false;
@@ -143,17 +162,20 @@ bool BuildModule(Run* run, const char* line) {
     if (Failed(run) || Interrupted()) return false;
     FileStamp obj = {};
     // An object whose records are to be read is opened at once, and its
-    // stamp taken from the open file.
+    // stamp taken from the open file. Only the object under its own name
+    // counts: it is the one the tool is told to make and the linker reads.
     FileHandle file = run->autodepend && !force ? OpenWithStamp(object, &obj) : kNoFile;
-    bool made = file != kNoFile || Found(run, object);
-    if (made && file == kNoFile) obj = run->search.stamp;
+    bool made = file != kNoFile || FindOutput(object, &obj) == 0;
     bool current = !force && !LaterStamp(src.date, src.time, obj.date, obj.time);
     if (current && run->autodepend && made) {
         current = !DependenciesChanged(run, Module{full, src, object, obj}, file);
     } else {
         CloseFile(file);
     }
-    if (current) return true;
+    if (current) {
+        NoteNewer(run, obj);
+        return true;
+    }
 
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);

@@ -21,30 +21,31 @@ void WriteUsage() {
 }
 
 // The absolute, upper-cased project file name with ".ZBX" added when it has
-// no extension. Returns false, with the message written, when it cannot be
-// held in the project name buffer.
+// no extension, and the name it is opened by, whose current directory's
+// part is as the system gives it. Returns false, with the message written,
+// when it cannot be held in the project name buffer.
 bool SettleProjectName(Run* run, const char* arg) {
     static char full[kLongNameSize];
     if (FullPath(full, sizeof full - 4, arg) != 0) {
         Print("Error: can't read %s\n", arg);
         return false;
     }
-    UpperCase(full);
+    UpperCase(full + CurrentDirectoryPart(full));
     PathParts parts;
     SplitPath(full, &parts, run->double_byte);
     bool add_extension = parts.ext[0] == '\0';
     size_t needed = strlen(full) + (add_extension ? 4 : 0);
-    if (needed < kNameSize && !add_extension) {
-        memcpy(run->project_name, full, strlen(full) + 1);
-        return true;
-    }
     // Short enough that no part of the split was cut.
-    if (needed < kNameSize && JoinPath(run->project_name, sizeof run->project_name, parts.drive,
-                                       parts.dir, parts.base, ".ZBX", run->double_byte) == 0) {
+    if (needed < kNameSize && (!add_extension ||
+                               JoinPath(full, kNameSize, parts.drive, parts.dir, parts.base, ".ZBX",
+                                        run->double_byte) == 0)) {
+        CopyCut(run->project_file, sizeof run->project_file, full);
+        CopyUpper(run->project_name, sizeof run->project_name, full);
         return true;
     }
     // FullPath left room for the extension.
     if (add_extension) memcpy(full + strlen(full), ".ZBX", 5);
+    UpperCase(full);
     Print("Error: can't read %s\n", full);
     return false;
 }
@@ -96,9 +97,10 @@ int RunZorbex(Run* run, int argc, char** argv) {
     if (run->autodepend) StartDependencies(run);
     run->double_byte = DoubleByteCodePage();
     memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");
+    memcpy(run->project_file, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");
     if (argc == 2 && !SettleProjectName(run, argv[1])) return kFailure;
 
-    FileHandle project = OpenForReading(run->project_name);
+    FileHandle project = OpenForReading(run->project_file);
     // Opening a pipe waits for its writer; the user may give up on it.
     if (project == kNoFile && Interrupted()) {
         WriteLine("\nInterrupted.");
@@ -121,6 +123,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
 
     run->settings = ProjectSettings{};
     run->settings.target = kDefaultTarget;
+    run->newest = FileStamp{};
     run->failure_place = kNoFailure;
     run->modules = run->running = run->first_tool = run->tools = 0;
     run->max_tools = CommandLimit();

@@ -21,12 +21,15 @@ void Judge(Run* run, Tool* t) {
     const char* bad = t->link ? "\nLinker returned bad status.\n"
                               : "\nCompiler/assembler returned bad status.\n";
     bool cut = Interrupted() && (run->jobs == 1 || t->ending != Ending::kSuccess);
+    FileStamp made;
     if (cut || t->ending == Ending::kCrash) {
         RemoveFile(t->output);
         if (!Interrupted()) Fail(run, t->place, "%s", bad);
-    } else if (!Found(run, t->output)) {
+    } else if (FindOutput(t->output, &made) != 0) {
         Fail(run, t->place, "%s", bad);
-    } else if (!t->link) {
+    } else if (t->link) {
+        run->exe_size = made.size;
+    } else {
         run->settings.rebuilt = true;
     }
 }

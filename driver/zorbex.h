@@ -82,7 +82,8 @@ struct IncludedFile {
 
 // Everything one run owns, from start-up to exit.
 struct Run {
-    char project_name[kNameSize];
+    char project_name[kNameSize];  // upper case, as messages show it
+    char project_file[kNameSize];  // as it is opened
     bool double_byte;
     bool project_open;
     bool directives_open;
@@ -100,6 +101,11 @@ struct Run {
     int tools;
     int max_tools;  // tools the queue may hold
     Tool queue[kMaxCommands];
+    // The latest stamp of the objects found up to date and of the listed
+    // objects and libraries, while nothing was rebuilt: an executable
+    // older than it is stale.
+    FileStamp newest;
+    uint32_t exe_size;  // of the executable the linker made
     int failure_place;  // the failure to report, or kNoFailure
     char message[kMessageSize];
     unsigned char object_block[kObjectBlockSize];
@@ -152,8 +158,10 @@ struct Module {
 // Whether the module's dependency records make it out of date: a file they
 // name is gone, or its stamp is not the recorded one, or it is later than
 // the object; so too records that are damaged or an object that cannot be
-// read. An object without records is not. The object is read from file,
-// opened here when that is kNoFile, and closed.
+// read, or whose records do not name the module's source, as when the
+// object was made in another tree or from another source of its name. An
+// object without records is not. The object is read from file, which is
+// closed; kNoFile is one that could not be opened.
 bool DependenciesChanged(Run* run, const Module& module, FileHandle file);
 // Readies the run for reading records: an empty table of included files.
 void StartDependencies(Run* run);

@@ -19,3 +19,5 @@ void Print(const char* format, ...) {
 }
 
 void FlushOutput() { fflush(stdout); }
+
+bool OutputFailed() { return fflush(stdout) != 0 || ferror(stdout); }

@@ -13,6 +13,10 @@ void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // writes to the same file or pipe.
 void FlushOutput();
 
+// Writes out whatever is buffered; true when some write to standard output
+// failed during the run (a full disk, a closed pipe).
+bool OutputFailed();
+
 // Passes on bytes a tool wrote: to standard output, or to standard error,
 // in order with the program's own output.
 void WriteOutput(const char* bytes, size_t n, bool to_error);

@@ -22,6 +22,12 @@ struct SearchRecord {
 // no open search.
 int FindFile(const char* name, unsigned filter, SearchRecord* rec);
 
+// Searches for a file the driver names itself, a tool's output: where the
+// file system tells case apart, only under exactly this name ("\" read as
+// "/"), since the tools and the linker there open names exactly; elsewhere
+// as FindFile. Returns 0 with its stamp, or -1.
+int FindOutput(const char* name, FileStamp* stamp);
+
 // Opens the file of exactly this name for reading, with the stamp FindFile
 // would give it: where the system allows, one look-up serves both. Returns
 // kNoFile when there is no such file or it cannot be opened; a search by

@@ -207,6 +207,15 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     return 0;
 }
 
+int FindOutput(const char* name, FileStamp* stamp) {
+    char buf[kSystemNameSize];
+    const char* path = SystemName(name, buf, sizeof buf);
+    struct stat st;
+    if (!path || stat(path, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    StampFromStatus(st, stamp);
+    return 0;
+}
+
 // One open and one fstat of the open file: a look-up by name fewer than
 // stat and open. Not blocking, so a FIFO in a file's place is read as empty
 // instead of waiting for a writer.

@@ -62,14 +62,19 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     return 0;
 }
 
+// The file system ignores case: any spelling is the file.
+int FindOutput(const char* name, FileStamp* stamp) {
+    SearchRecord rec;
+    int r = FindFile(name, 0, &rec);
+    CloseSearch(&rec);
+    if (r == 0) *stamp = rec.stamp;
+    return r;
+}
+
 // The search's own rules decide which file counts, so it is searched for
 // as ever and then opened.
 FileHandle OpenWithStamp(const char* name, FileStamp* stamp) {
-    SearchRecord rec;
-    if (FindFile(name, 0, &rec) != 0) return kNoFile;
-    CloseSearch(&rec);
-    *stamp = rec.stamp;
-    return OpenForReading(name);
+    return FindOutput(name, stamp) == 0 ? OpenForReading(name) : kNoFile;
 }
 
 // The system reads both separators and ignores case: the name is the file's.

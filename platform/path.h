@@ -27,6 +27,17 @@ int JoinPath(char* out, size_t cap, const char* drive, const char* dir,
 // cannot be made absolute or the result does not fit (out is then "").
 int FullPath(char* out, size_t cap, const char* name);
 
+// How much of an absolute name made by FullPath is the current directory's
+// own, in whole components: where the file system tells case apart, that
+// part is opened as the system gives it, and only the rest is what the user
+// typed. 0 where case does not matter.
+size_t CurrentDirectoryPart(const char* full);
+
+// A name from another system's tools read as a name of this one: where a
+// drive letter names no root of its own, one before a separator ("Z:\src",
+// as Wine gives the root) is passed over; elsewhere the name itself.
+const char* WithoutDrive(const char* name);
+
 // Whether name is "con" in any case: the console, never made absolute.
 bool IsConsoleName(const char* name);
 

@@ -95,4 +95,20 @@ int FullPath(char* out, size_t cap, const char* name) {
     return 0;
 }
 
+size_t CurrentDirectoryPart(const char* full) {
+    size_t len;
+    const char* cwd = CurrentDirectory(&len);
+    size_t kept = 0;
+    for (size_t i = 0; cwd; i++) {
+        if ((i == len || cwd[i] == '/') && (full[i] == '/' || full[i] == '\0')) kept = i;
+        if (i == len || full[i] != cwd[i]) break;
+    }
+    return kept;
+}
+
+const char* WithoutDrive(const char* name) {
+    bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
+    return letter && name[1] == ':' && IsSeparator(name[2]) ? name + 2 : name;
+}
+
 bool DoubleByteCodePage() { return false; }

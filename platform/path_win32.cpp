@@ -20,6 +20,10 @@ int FullPath(char* out, size_t cap, const char* name) {
     return 0;
 }
 
+size_t CurrentDirectoryPart(const char*) { return 0; }
+
+const char* WithoutDrive(const char* name) { return name; }
+
 bool DoubleByteCodePage() {
     CPINFO info;
     return GetCPInfo(CP_OEMCP, &info) && info.LeadByte[0] != 0;

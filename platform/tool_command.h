@@ -6,6 +6,10 @@
 // begins with "/" as a file name.
 extern const char kSwitchChar;
 
+// The character that separates directories for the tools. The POSIX-hosted
+// ones take only "/"; a "\" is part of a name there.
+extern const char kSeparatorChar;
+
 // Whether the tools are installed under lower-case names.
 extern const bool kLowerCaseTools;
 

@@ -12,6 +12,7 @@
 //   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
 //   localtime    record stamps in local time
+//   wine         record names as the Windows-hosted tools under Wine do
 //   run TEXT     have the shell run TEXT first
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
@@ -103,6 +104,8 @@ void MakeOutput(const std::string& tool, std::string name, const std::string& by
     WriteFile(name, bytes);
 }
 
+constexpr bool kWindows = std::filesystem::path::preferred_separator == '\\';
+
 // Objects are OMF as the real tools write them: a header record naming the
 // source, a dependency record for the source and one for each file beside
 // it that an `#include "NAME"` line (for the assembler `include NAME`)
@@ -123,6 +126,10 @@ bool Dependency(const std::string& tool, const std::filesystem::path& file, std:
     unsigned time = tm->tm_hour << 11 | tm->tm_min << 5 | tm->tm_sec / 2;
     unsigned date = (tm->tm_year - 80) << 9 | (tm->tm_mon + 1) << 5 | tm->tm_mday;
     std::string name = std::filesystem::absolute(file).lexically_normal().string();
+    if (Option(tool, "wine") && !kWindows) {
+        for (char& c : name) c = c == '/' ? '\\' : c;
+        name = "Z:" + name;
+    }
     *out += Record(0x88, std::string{'\x80', '\xE9', static_cast<char>(time), static_cast<char>(time >> 8),
                                      static_cast<char>(date), static_cast<char>(date >> 8),
                                      static_cast<char>(name.size())} + name);
@@ -146,8 +153,6 @@ bool ObjectFile(const std::string& tool, const std::string& source, const std::s
               Record(0x88, "\x80\xE9") + Record(0x96, std::string(1, '\0'));
     return true;
 }
-
-constexpr bool kWindows = std::filesystem::path::preferred_separator == '\\';
 
 int Complain(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());

@@ -27,7 +27,8 @@ BADC = "\nCompiler/assembler returned bad status.\n"
 BADL = "\nLinker returned bad status.\n"
 NT = "/bt=NT /d__NT__"
 OLD, NEW = "2020-03-01 10:00:00", "2020-03-02 10:00:00"
-DIR = object()  # in a file table: a directory
+LATE = "2110-01-01 00:00:00"  # the last stamp there is
+DIR, FIFO = object(), object()  # in a file table: a directory, a named pipe
 
 
 def done(exe, size=4321):
@@ -71,13 +72,15 @@ def path(d, name):
 
 
 # files: name -> a time (a small file of that age), bytes (that content,
-# old), DIR, or ("->", target) for a symbolic link.
+# old), DIR, FIFO, or ("->", target) for a symbolic link.
 def make(d, files):
     for name, made in files.items():
         p = path(d, name)
         os.makedirs(os.path.dirname(p), exist_ok=True)
         if made is DIR:
             os.makedirs(p, exist_ok=True)
+        elif made is FIFO:
+            os.mkfifo(p)
         elif isinstance(made, tuple):
             os.symlink(b(made[1]), p)
         else:

@@ -31,6 +31,11 @@ ROWS = [
      [f"WPP386 {NT} MAIN.CPP", "WASM /bt=NT A.ASM", LINK]),
     ("two modules share an edited header", SHARED, {"COMMON.H": NEW}, ON, done("A.EXE"),
      [f"WCC386 {NT} A.C", f"WCC386 {NT} B.C", LINK]),
+    # Later in UTC: the clocks went back an hour between the object and the header.
+    ("header edited as the clocks go back", {**FILES, "GREET.H": "2031-10-26 01:40:00"},
+     {"MAIN.OBJ": "2031-10-26 01:20:00"}, {**ON, "TZ": "XST-0:30YST-1:30,M3.5.0,M10.5.0/3"}, done("MAIN.EXE"), MAIN),
+    # Records of the Windows-hosted tools: "Z:\" is the root.
+    ("names with a drive", FILES, {}, ON, NOTHING, [], ["* wine"]),
     # Run in P: a header of PX is not below the current directory.
     ("header in a directory named as this one and more", {"P/MAIN.C": b'#include "../PX/GREET.H"\n',
                                                            "PX/GREET.H": b"\n"}, {}, ON, NOTHING, [], [], "P"),
@@ -79,13 +84,28 @@ FLAT = [
         env={"ZORBEX_AUTODEPEND": "01"}, left=[]),
     Row("empty is off", "main.c\n", {"MAIN.C": OLD, "MAIN.OBJ": NEW, "MAIN.EXE": NEW}, NOTHING,
         env={"ZORBEX_AUTODEPEND": ""}),
-    # Two modules make one object: the second reads it once the first has made it.
-    Row("parallel: an object in the making", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
-        done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], log=[f"WCC386 {NT} SRC/UTIL.C", LINK],
-        env={**ON, "ZORBEX_JOBS": "4"}),
+    # Two modules make one object: the second reads it once the first has
+    # made it, and its records name the first one's source.
+    Row("another source of the name", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
+        done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], env=ON,
+        log=[f"WCC386 {NT} SRC/UTIL.C", f"WCC386 {NT} LIB/UTIL.C", LINK]),
+    # Only the object under its own name is opened, and never waited on.
+    Row("named pipe in another case", "main.c\n", {"MAIN.C": OLD, "main.obj": FIFO}, done("MAIN.EXE"), env=ON,
+        log=[MAIN[0], LINK], left=["MAIN.C", "MAIN.EXE", "MAIN.OBJ"], only="posix"),
 ]
 
 
 @pytest.mark.parametrize("r", FLAT, ids=ids(FLAT))
 def test_settings(tmp_path, r):
     check(tmp_path, r)
+
+
+# A tree copied elsewhere: its objects' records name the first tree's
+# files, so each module is built once more, and then is up to date.
+def test_copied_tree(tmp_path):
+    first, copy = os.path.join(str(tmp_path), "first"), os.path.join(str(tmp_path), "copy")
+    make(first, {**FILES, "ZORBEX.ZBX": b"main.c\n"})
+    assert run(first, env=ON)[0] == 0
+    shutil.copytree(first, copy, symlinks=True)
+    assert run(copy, env=ON)[:2] == (0, crlf(BANNER + done("MAIN.EXE")))
+    assert run(copy, env=ON)[:2] == (0, crlf(BANNER + NOTHING))

@@ -1,5 +1,6 @@
 # Module lines, stamps, tools and the link: when a tool runs, with which
 # command, and what its result makes of the run.
+import shutil
 import pytest
 from runner import *
 
@@ -35,7 +36,7 @@ for id, source, object, rebuilt in [
         ("1980 against before", "1980-01-01 00:00:02", "1975-06-01 12:00:00", True),
         ("after 2107 is the last step", "2110-01-01 00:00:00", "2107-12-31 23:59:58", False),
         ("after 2107 against earlier", "2108-06-01 00:00:00", "2107-12-31 23:59:56", True)]:
-    ROWS.append(Row(id, "main.c\n", {"MAIN.C": source, "MAIN.OBJ": object, "MAIN.EXE": OLD},
+    ROWS.append(Row(id, "main.c\n", {"MAIN.C": source, "MAIN.OBJ": object, "MAIN.EXE": LATE},
                     done("MAIN.EXE") if rebuilt else NOTHING, log=[MAIN, LINK] if rebuilt else []))
 
 ROWS += [
@@ -56,10 +57,18 @@ ROWS += [
         NOTHING, log=[]),
     Row("many separators", "*src" + "\\" * 240 + "util.c\n", {"SRC/UTIL.C": OLD}, done("UTIL.EXE"),
         log=[f"WCC386 {NT} SRC" + per("/", "\\") * 240 + "UTIL.C", LINK]),
-    # Nothing to do: listed objects and libraries are never looked at.
+    # Nothing to do: the executable is no older than what it is made of.
     Row("nothing to do", "main.c\nextra.obj\nmissing.lib\n", {"MAIN.C": OLD, "MAIN.OBJ": OLD,
-        "MAIN.EXE": OLD, "EXTRA.OBJ": NEW}, NOTHING, log=[], left=["EXTRA.OBJ", "MAIN.C", "MAIN.EXE",
+        "MAIN.EXE": NEW, "EXTRA.OBJ": NEW}, NOTHING, log=[], left=["EXTRA.OBJ", "MAIN.C", "MAIN.EXE",
                                                                    "MAIN.OBJ"]),
+    # An executable older than an object, as a run that failed after a
+    # rebuild leaves it, or than a listed object or library, is relinked.
+    Row("executable older than an object", "main.c\n", {"MAIN.C": OLD, "MAIN.OBJ": NEW, "MAIN.EXE": OLD},
+        RELINK + done("MAIN.EXE"), log=[LINK]),
+    Row("executable older than a listed object", "main.c\nextra.obj\n", {"MAIN.C": OLD, "MAIN.OBJ": OLD,
+        "MAIN.EXE": OLD, "EXTRA.OBJ": NEW}, RELINK + done("MAIN.EXE"), log=[LINK]),
+    Row("executable older than a listed library", "main.c\nlib/graph.lib\n", {"MAIN.C": OLD,
+        "MAIN.OBJ": OLD, "MAIN.EXE": OLD, "lib/Graph.lib": NEW}, RELINK + done("MAIN.EXE"), log=[LINK]),
     Row("options per tool, later replace, cut at 127", f".wccopt -ox\n.wasmopt -{'a' * 127}\n"
         f".wccopt -{'c' * 126}\nmain.c\nstart.asm\nutil.cpp\n", {"MAIN.C": OLD, "START.ASM": OLD,
         "UTIL.CPP": OLD}, done("MAIN.EXE"), log=[f"WCC386 -{'c' * 126} {NT} MAIN.C",
@@ -68,6 +77,11 @@ ROWS += [
     Row("switches written with /", ".wccopt /ox -i=/h\n.wasmopt /zq\nmain.c\nstart.asm\n",
         {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
         log=[f"WCC386 /ox -i=/h {NT} MAIN.C", "WASM /zq /bt=NT START.ASM", LINK]),
+    # and their separators "/", but in quotes.
+    Row("options written for Windows", '.wccopt /i=..\\inc /dMSG="a\\b /c" -i=/h\n.wasmopt -i=a\\b\n'
+        "main.c\nstart.asm\n", {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
+        log=["wcc386 -i=../inc -dMSG=a\\b /c -i=/h -bt=NT -d__NT__ -fo=MAIN.OBJ MAIN.C",
+             "wasm -i=a/b -bt=NT -fo=START.OBJ START.ASM", LINK], only="posix"),
     Row("target changes later modules", "a.c\n.target dos\nb.c\nc.asm\n",
         {"A.C": OLD, "B.C": OLD, "C.ASM": OLD}, done("A.EXE"),
         log=[f"WCC386 {NT} A.C", "WCC /bt=DOS B.C", "WASM /bt=DOS C.ASM", LINK],
@@ -161,3 +175,14 @@ def test_module_name_limit(tmp_path):
         make(d, {"ZORBEX.ZBX": b("keep.obj\n" + "x" * (total - 2) + ".c\n")})
         assert run(d)[:2] == (255, crlf(BANNER + f"Error: name too long: {'X' * 255}\n"))
         assert os.path.exists(path(d, "A.OBJ"))
+
+
+# Without change notification too, a full build reads a directory a bounded
+# number of times, not once per module.
+@pytest.mark.skipif(WINDOWS or not shutil.which("strace"), reason="counted with strace")
+def test_directory_reads(tmp_path):
+    d = str(tmp_path)
+    make(d, {**{f"m{i}.c": OLD for i in range(40)}, "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(40)))})
+    subprocess.run(["strace", "-o", "TRACE", "-e", "trace=openat", *command()], cwd=d, env=environment(),
+                   stdout=subprocess.DEVNULL, check=True)
+    assert os.path.exists(path(d, "M0.EXE")) and read(d, "TRACE").count("O_DIRECTORY") <= 3

@@ -22,8 +22,14 @@ ROWS = [
         log=[f"WCC386 {NT} MAIN.C", LINK], only="posix"),
     Row("stale lower-case object deleted", "main.c\n", {"main.c": NEW, "main.obj": OLD, "main.exe": OLD},
         done("MAIN.EXE"), left=["MAIN.EXE", "MAIN.OBJ", "main.c"]),
-    Row("lower-case object up to date", "main.c\n", {"main.c": OLD, "main.obj": NEW, "main.exe": OLD},
-        NOTHING, log=[]),
+    # On POSIX the tools and the linker open names exactly: only the object
+    # and the executable under their own names count.
+    Row("object in another case", "main.c\n", {"main.c": OLD, "MAIN.obj": NEW, "MAIN.EXE": NEW},
+        per(done("MAIN.EXE"), NOTHING), log=per([f"WCC386 {NT} main.c", LINK], []),
+        left=per(["MAIN.EXE", "MAIN.OBJ", "main.c"], ["MAIN.EXE", "MAIN.obj", "main.c"])),
+    Row("executable in another case", "main.c\n", {"main.c": OLD, "MAIN.OBJ": NEW, "main.exe": NEW},
+        per(RELINK + done("MAIN.EXE"), NOTHING), left=per(["MAIN.EXE", "MAIN.OBJ", "main.c"],
+                                                          ["MAIN.OBJ", "main.c", "main.exe"])),
     Row("lower-case executable deleted", "*main.c\n", {"main.c": OLD, "main.exe": OLD}, BADL, 255,
         ctl=["WLINK noout"], left=["MAIN.OBJ", "main.c"]),
     # No stale spelling of the output stands in for one the tool did not make.
@@ -36,8 +42,8 @@ ROWS = [
         "X/a/m2.c": OLD, "X/b/m1.c": OLD, "X/b/M2.c": OLD, "X/SRC": ("->", "a")}, done("M1.EXE"),
         ctl=["M1.C run ln -sfn b X/SRC"], log=[f"WCC386 {NT} X/SRC/m1.c", f"WCC386 {NT} X/SRC/M2.c",
         LINK], only="posix", serial=True),
-    Row("lower-case tool output", "main.c\n", {"main.c": OLD}, done("MAIN.EXE"), ctl=["WLINK lower"],
-        left=["MAIN.OBJ", "main.c", "main.exe"]),
+    Row("lower-case tool output", "main.c\n", {"main.c": OLD}, per(BADL, done("MAIN.EXE")), per(255, 0),
+        ctl=["WLINK lower"], left=["MAIN.OBJ", "main.c", "main.exe"]),
     Row("lower-case project", None, {"proj.zbx": b".nolink\n"}, "", args=["proj"]),
     Row("lower-case directories", None, {"sub/proj.zbx": b".nolink\n"}, "", args=["SUB/PROJ"]),
     Row("lower-case default project", None, {"zorbex.zbx": b".nolink\n"}, ""),
@@ -46,7 +52,13 @@ ROWS = [
         "main.c": "2020-06-01 00:00:00", "MAIN.OBJ": "2020-06-02 00:00:00", "MAIN.EXE": OLD},
         done("MAIN.EXE"), only="posix"),
     Row("exact name first", "main.c\n", {"Main.c": "2020-06-03 00:00:00", "MAIN.C": OLD,
-        "MAIN.OBJ": "2020-06-02 00:00:00", "MAIN.EXE": OLD}, NOTHING, only="posix"),
+        "MAIN.OBJ": "2020-06-02 00:00:00", "MAIN.EXE": LATE}, NOTHING, only="posix"),
+    # Each match in turn until the name is found.
+    Row("directories in two cases", "src/main.c\n", {"Src/other.c": OLD, "src/main.c": OLD}, done("MAIN.EXE"),
+        log=[f"WCC386 {NT} src/main.c", LINK], only="posix"),
+    # Only what the user typed is matched without regard to case.
+    Row("sibling directory in another case", None, {"Work/proj.zbx": b".bogus\n", "work/proj.zbx": b".nolink\n"},
+        "", args=["proj"], cwd="work", only="posix"),
     Row("directive file exact", "main.obj\n", {"~zorbex~.lnk": b"keep\n", "MAIN.OBJ": OLD},
         RELINK + done("MAIN.EXE"), left=["MAIN.EXE", "MAIN.OBJ", "~zorbex~.lnk"], only="posix"),
     Row("link followed", "main.c\n", {"real.c": OLD, "MAIN.C": ("->", "real.c"), "MAIN.OBJ": NEW,

@@ -123,3 +123,13 @@ def test_project_name_limit(tmp_path):
             code, out, _ = run(d, [arg])
             assert (code, out) == ((0, crlf(BANNER)) if total <= 259 else
                                    (255, crlf(BANNER + f"Error: can't read {name}\n")))
+
+
+# Output that could not be written fails the run; what was built stays.
+def test_output_not_written(tmp_path):
+    d = str(tmp_path)
+    make(d, {"ZORBEX.ZBX": b"a.obj\n", "A.OBJ": OLD})
+    with open("/dev/full", "wb") as full:
+        code = subprocess.run(command(), cwd=d, env=environment(), stdin=subprocess.DEVNULL, stdout=full,
+                              stderr=subprocess.DEVNULL, timeout=120).returncode
+    assert code == 255 and os.path.exists(path(d, "A.EXE"))
