@@ -105,7 +105,7 @@ bool StartTool(Run* run, const char* command, const char* output, bool link) {
     FlushOutput();
     char problem[kMessageSize - 64];
     t->command = StartCommand(command, run->jobs > 1, problem, sizeof problem);
-    if (problem[0]) Fail(run, t->place, "Error: can't create temporary file %s\n", problem);
+    if (problem[0]) Fail(run, t->place, "Error: can't capture the output of the tool making %s: %s\n", output, problem);
     if (t->command < 0) {
         Ended(run, t, Ending::kFailure);
         return false;

@@ -15,12 +15,12 @@ int CommandLimit();
 // the current directory, with the program's environment. Alone, it has the
 // program's standard input, output and error (and, where the program runs
 // in the foreground of a terminal, the terminal) as a command typed at the
-// shell has. Captured, its output and error are kept for FinishCommand, and
-// it reads the null device and has no terminal. Returns the command's
-// number, or -1 when the interpreter cannot be started or kMaxCommands are
-// not finished; when a file to keep its output in cannot be made, problem
-// (cap bytes) then holds that file's name and the system's reason, else
-// it is empty.
+// shell has. Captured, what it writes to its output and error is read into
+// memory while it runs, kept for FinishCommand, and it reads the null
+// device and has no terminal. Returns the command's number, or -1 when the
+// interpreter cannot be started or kMaxCommands are not finished; when its
+// output cannot be captured, problem (cap bytes) then holds the system's
+// reason, else it is empty.
 int StartCommand(const char* command, bool captured, char* problem, size_t cap);
 
 // How a command ended: exit status 0, another status, or a crash or a
@@ -34,8 +34,8 @@ int WaitForCommand(Ending* ending);
 
 // For a command that has ended: writes what it wrote, when captured, to the
 // program's own output and error, and releases it. Returns 0, or when some
-// of what it wrote was lost, or may have been, the C library's error number
-// (errno.h) of the reason.
+// of what it wrote was lost for want of memory, the C library's error
+// number (errno.h) of the reason.
 int FinishCommand(int command);
 
 // The number of processors there are to run commands on; at least 1.

@@ -6,24 +6,26 @@
 // as a shell does for a command typed at it: the tool can read it, write to
 // it under "stty tostop" and change its modes, and Ctrl-C reaches it. The
 // driver takes the terminal back when the tool ends. A captured tool writes
-// to two files of its own, deleted at once and read back when it has ended,
-// so no tool waits on a full pipe while the driver waits for another. It
-// runs in a session of its own, without a terminal, which it cannot share
-// with the others: one that reads it fails at once instead of being stopped
-// for good; the driver passes Ctrl-Z and the going on after it to them.
+// to two pipes, which the driver reads into memory while it waits, so no
+// tool waits on a full pipe while the driver waits for another, and nothing
+// is written to any disk. It runs in a session of its own, without a
+// terminal, which it cannot share with the others: one that reads it fails
+// at once instead of being stopped for good; the driver passes Ctrl-Z and
+// the going on after it to them.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "command_runner.h"
 #include "console.h"
@@ -33,12 +35,22 @@
 
 namespace {
 
+// What a captured command wrote to one stream: read from the pipe while it
+// runs, kept until it is passed on.
+struct Captured {
+    int pipe;  // the reading end, -1 once at its end
+    char* bytes;
+    size_t size;
+    size_t room;
+};
+
 struct Command {
     pid_t pid;        // 0: free; -1: ended
     bool foreground;  // has the terminal
-    int output;       // the captured output and error, or -1
-    int error;
-    int lost;         // why some of what it wrote may be lost, or 0
+    bool captured;
+    Captured output;
+    Captured error;
+    int lost;         // why some of what it wrote is lost, or 0
 };
 
 Command commands[kMaxCommands];
@@ -63,39 +75,62 @@ void GiveTerminal(int tty, pid_t group) {
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-// A file for captured text, deleted at once: -1, with its name and the
-// reason in problem, when none can be made.
-int CaptureFile(char* problem, size_t cap) {
-    const char* dir = getenv("TMPDIR");
-    char name[4096];
-    int fd = -1;
-    errno = ENAMETOOLONG;
-    if (snprintf(name, sizeof name, "%s/zorbex-XXXXXX", dir && *dir ? dir : "/tmp") <
-        static_cast<int>(sizeof name)) {
-        fd = mkstemp(name);
-    }
-    if (fd < 0) {
-        snprintf(problem, cap, "%s/zorbex-XXXXXX: %s", dir && *dir ? dir : "/tmp", strerror(errno));
-        return -1;
-    }
-    unlink(name);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return fd;
+// A pipe for a captured stream: the reading end kept, not blocking, and
+// the writing one in *writing. False, with the reason in errno, when there
+// is none to be had.
+bool OpenPipe(Captured* c, int* writing) {
+    int ends[2];
+    if (pipe(ends) != 0) return false;
+    for (int end : ends) fcntl(end, F_SETFD, FD_CLOEXEC);
+    fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    c->pipe = ends[0];
+    *writing = ends[1];
+    return true;
 }
 
-void CloseCaptured(Command* c) {
-    if (c->output >= 0) close(c->output);
-    if (c->error >= 0) close(c->error);
-    c->output = c->error = -1;
+void ClosePipe(Captured* c) {
+    if (c->pipe >= 0) close(c->pipe);
+    c->pipe = -1;
 }
 
-bool Spawn(const char* command, Command* c, pid_t* pid) {
+void Release(Captured* c) {
+    ClosePipe(c);
+    free(c->bytes);
+    *c = {-1, nullptr, 0, 0};
+}
+
+// Reads all the pipe holds now. When memory cannot be had for it, the rest
+// is lost, but still read, so that the tool is never kept waiting.
+void ReadPipe(Command* owner, Captured* c) {
+    for (;;) {
+        if (c->room - c->size < 4096 && !owner->lost) {
+            size_t room = c->room < 65536 ? 65536 : 2 * c->room;
+            char* bytes = static_cast<char*>(realloc(c->bytes, room));
+            if (bytes) {
+                c->bytes = bytes;
+                c->room = room;
+            } else {
+                owner->lost = ENOMEM;
+            }
+        }
+        char spill[4096];
+        bool keep = !owner->lost;
+        ssize_t n = keep ? read(c->pipe, c->bytes + c->size, c->room - c->size)
+                         : read(c->pipe, spill, sizeof spill);
+        if (n > 0 && keep) c->size += static_cast<size_t>(n);
+        if (n > 0 || (n < 0 && errno == EINTR)) continue;
+        if (n == 0 || errno != EAGAIN) ClosePipe(c);
+        return;
+    }
+}
+
+bool Spawn(const char* command, Command* c, const int* writing, pid_t* pid) {
     char sh[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    short group = c->output >= 0 ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+    short group = c->captured ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
     posix_spawnattr_setflags(&attr, static_cast<short>(group | POSIX_SPAWN_SETSIGDEF));
     posix_spawnattr_setpgroup(&attr, 0);
     // The driver ignores these for its own sake only.
@@ -106,10 +141,10 @@ bool Spawn(const char* command, Command* c, pid_t* pid) {
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
-    if (c->output >= 0) {
+    if (c->captured) {
         posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&files, c->output, 1);
-        posix_spawn_file_actions_adddup2(&files, c->error, 2);
+        posix_spawn_file_actions_adddup2(&files, writing[0], 1);
+        posix_spawn_file_actions_adddup2(&files, writing[1], 2);
     }
     WatchListings();
     int spawned = posix_spawn(pid, "/bin/sh", &files, &attr, argv, environ);
@@ -127,7 +162,7 @@ bool Spawn(const char* command, Command* c, pid_t* pid) {
 // so; an interrupt continues it. A captured tool is stopped and continued
 // by the driver, and never by a terminal.
 void Stopped(Command* c, int signo) {
-    if (c->output >= 0 || (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU)) return;
+    if (c->captured || (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU)) return;
     int tty = Terminal();
     // Stopped before it was given the terminal: not a stop of the job.
     bool early = c->foreground && signo != SIGTSTP && tcgetpgrp(tty) == c->pid;
@@ -135,33 +170,43 @@ void Stopped(Command* c, int signo) {
         if (c->foreground) GiveTerminal(tty, getpgrp());
         raise(signo);  // returns once the driver is continued
         // cppcheck-suppress unreachableCode
-        c->foreground = c->output < 0 && InForeground(tty);
+        c->foreground = !c->captured && InForeground(tty);
         if (c->foreground) GiveTerminal(tty, c->pid);
     }
     if (c->foreground || signo == SIGTSTP) kill(-c->pid, SIGCONT);
 }
 
-// Returns 0, or the error number of a failed read.
-int PassOn(int fd, bool to_error) {
-    char block[16384];
-    ssize_t n;
-    if (lseek(fd, 0, SEEK_SET) != 0) return errno;
-    while ((n = read(fd, block, sizeof block)) > 0) WriteOutput(block, static_cast<size_t>(n), to_error);
-    return n < 0 ? errno : 0;
-}
-
-// A write that found the captured files' file system full failed, and the
-// tool may have gone on without a word. While it is full, nothing of it is
-// freed but by passing on the output of a tool that has ended, which comes
-// after this test: so a tool that lost output, and every other running
-// then, is found here when the first of them ends.
-void NoteFullSpace(const Command* ended) {
-    struct statvfs fs;
-    if (fstatvfs(ended->output, &fs) != 0 || fs.f_blocks == 0) return;
-    if ((geteuid() == 0 ? fs.f_bfree : fs.f_bavail) > 0) return;
+// Waits for a started command to end or stop: its pid and status, or 0
+// when the wait was interrupted or only read pipes, -1 when it fails. The
+// pipes of the captured commands are read meanwhile; one whose pipes are
+// both at their end has ended or is about to, and is waited for.
+pid_t WaitForChange(int* status) {
+    pollfd fds[2 * kMaxCommands];
+    Command* owners[2 * kMaxCommands];
+    Captured* streams[2 * kMaxCommands];
+    nfds_t n = 0;
     for (Command& c : commands) {
-        if (c.output >= 0 && c.pid > 0) c.lost = ENOSPC;
+        if (c.pid <= 0 || !c.captured) continue;
+        if (c.output.pipe < 0 && c.error.pipe < 0) {
+            pid_t pid = waitpid(c.pid, status, WUNTRACED);
+            return pid >= 0 ? pid : errno == EINTR ? 0 : -1;
+        }
+        for (Captured* s : {&c.output, &c.error}) {
+            if (s->pipe < 0) continue;
+            fds[n] = {s->pipe, POLLIN, 0};
+            owners[n] = &c;
+            streams[n++] = s;
+        }
     }
+    if (n == 0) {
+        pid_t pid = waitpid(-1, status, WUNTRACED);
+        return pid >= 0 ? pid : errno == EINTR ? 0 : -1;
+    }
+    if (poll(fds, n, -1) < 0) return errno == EINTR ? 0 : -1;
+    for (nfds_t i = 0; i < n; i++) {
+        if (fds[i].revents) ReadPipe(owners[i], streams[i]);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -185,17 +230,21 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     while (i < kMaxCommands && commands[i].pid != 0) i++;
     if (i == kMaxCommands) return -1;
     Command* c = &commands[i];
-    *c = {0, false, -1, -1, 0};
-    if (captured && ((c->output = CaptureFile(problem, cap)) < 0 ||
-                     (c->error = CaptureFile(problem, cap)) < 0)) {
-        CloseCaptured(c);
-        return -1;
+    *c = {0, false, captured, {-1, nullptr, 0, 0}, {-1, nullptr, 0, 0}, 0};
+    int writing[2] = {-1, -1};
+    if (captured && (!OpenPipe(&c->output, &writing[0]) || !OpenPipe(&c->error, &writing[1]))) {
+        snprintf(problem, cap, "%s", strerror(errno));
     }
     int tty = captured ? -1 : Terminal();
     bool foreground = InForeground(tty);
     pid_t pid;
-    if (!Spawn(command, c, &pid)) {
-        CloseCaptured(c);
+    bool spawned = !problem[0] && Spawn(command, c, writing, &pid);
+    for (int end : writing) {
+        if (end >= 0) close(end);
+    }
+    if (!spawned) {
+        Release(&c->output);
+        Release(&c->error);
         return -1;
     }
     c->pid = pid;
@@ -210,9 +259,9 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
 int WaitForCommand(Ending* ending) {
     int status;
     for (;;) {
-        pid_t pid = waitpid(-1, &status, WUNTRACED);
-        if (pid < 0 && errno == EINTR) continue;
+        pid_t pid = WaitForChange(&status);
         if (pid < 0) return -1;
+        if (pid == 0) continue;
         int i = 0;
         while (i < kMaxCommands && commands[i].pid != pid) i++;
         if (i == kMaxCommands) continue;
@@ -222,7 +271,6 @@ int WaitForCommand(Ending* ending) {
             continue;
         }
         if (c->foreground) GiveTerminal(Terminal(), getpgrp());
-        if (c->output >= 0) NoteFullSpace(c);
         RemoveRunningTool(pid);
         ForgetListings();
         c->pid = -1;
@@ -240,12 +288,10 @@ int WaitForCommand(Ending* ending) {
 int FinishCommand(int command) {
     Command* c = &commands[command];
     int lost = c->lost;
-    if (c->output >= 0) {
-        int output = PassOn(c->output, false);
-        int error = PassOn(c->error, true);
-        if (!lost) lost = output ? output : error;
-    }
-    CloseCaptured(c);
+    if (c->output.size) WriteOutput(c->output.bytes, c->output.size, false);
+    if (c->error.size) WriteOutput(c->error.bytes, c->error.size, true);
+    Release(&c->output);
+    Release(&c->error);
     c->pid = 0;
     return lost;
 }

@@ -1,9 +1,11 @@
 // Running commands through the command interpreter on Windows: the program
 // named by ComSpec, else CMD.EXE, with "/c" and the command text unchanged.
 // A command runs in the program's console. A captured one reads the NUL
-// device and writes to two temporary files of its own, deleted when closed,
-// which are read back once it has ended. Those are inherited by their own
-// command alone: open in another, a tool's files would outlive it.
+// device and writes to two pipes, each read into memory by a thread of its
+// own while the command runs, so no command waits on a full pipe while the
+// program waits for another, and nothing is written to any disk. The
+// pipes' writing ends are inherited by their own command alone: open in
+// another, they would not end with their command.
 #include <windows.h>
 
 #include <cerrno>
@@ -16,11 +18,21 @@
 
 namespace {
 
+// What a captured command wrote to one stream, read by its own thread.
+struct Captured {
+    HANDLE pipe;    // the reading end, or null
+    HANDLE reader;  // the thread that reads it, or null
+    char* bytes;
+    size_t size;
+    size_t room;
+    bool lost;      // memory could not be had for all of it
+};
+
 struct Command {
     HANDLE process;  // null: free
     bool ended;
-    HANDLE output;   // the captured output and error, or null
-    HANDLE error;
+    Captured output;
+    Captured error;
 };
 
 Command commands[kMaxCommands];
@@ -44,60 +56,60 @@ char* CommandLine(const char* command) {
     return line;
 }
 
-HANDLE Open(const char* name, DWORD access, DWORD disposition, DWORD flags, BOOL inherited) {
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, inherited};
-    HANDLE h = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                           disposition, flags, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : h;
-}
-
-// A file for captured text, deleted when closed and inherited by no tool
-// yet: null, with its name and the system's reason in problem, when none
-// can be made.
-HANDLE CaptureFile(char* problem, size_t cap) {
-    char dir[MAX_PATH];
-    char name[MAX_PATH];
-    char shown[MAX_PATH + 16];
-    DWORD n = GetTempPathA(sizeof dir, dir);
-    bool have_dir = n > 0 && n < sizeof dir;
-    snprintf(shown, sizeof shown, "%szbx*.tmp", have_dir ? dir : "%TEMP%\\");
-    HANDLE h = nullptr;
-    if (have_dir && GetTempFileNameA(dir, "zbx", 0, name)) {
-        snprintf(shown, sizeof shown, "%s", name);
-        h = Open(name, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS,
-                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, FALSE);
-        DWORD error = GetLastError();
-        if (!h) DeleteFileA(name);  // made by GetTempFileNameA
-        SetLastError(error);
-    }
-    if (h) return h;
-    int at = snprintf(problem, cap, "%s: ", shown);
-    if (at < 0 || static_cast<size_t>(at) >= cap) return nullptr;
-    DWORD len = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               GetLastError(), 0, problem + at, static_cast<DWORD>(cap - at), nullptr);
-    while (len > 0 && (problem[at + len - 1] == '\n' || problem[at + len - 1] == '\r')) len--;
-    problem[at + len] = '\0';
-    return nullptr;
-}
-
 void Inherit(HANDLE h, bool inherit) {
     if (h) SetHandleInformation(h, HANDLE_FLAG_INHERIT, inherit ? HANDLE_FLAG_INHERIT : 0);
 }
 
-void CloseCaptured(Command* c) {
-    if (c->output) CloseHandle(c->output);
-    if (c->error) CloseHandle(c->error);
-    c->output = c->error = nullptr;
+// Reads the pipe to its end: when memory cannot be had for it, the rest is
+// lost, but still read, so that the command is never kept waiting.
+DWORD WINAPI ReadPipe(void* arg) {
+    Captured* c = static_cast<Captured*>(arg);
+    for (;;) {
+        if (c->room - c->size < 4096 && !c->lost) {
+            size_t room = c->room < 65536 ? 65536 : 2 * c->room;
+            char* bytes = static_cast<char*>(realloc(c->bytes, room));
+            if (bytes) {
+                c->bytes = bytes;
+                c->room = room;
+            } else {
+                c->lost = true;
+            }
+        }
+        char spill[4096];
+        DWORD n = 0;
+        BOOL read = c->lost ? ReadFile(c->pipe, spill, sizeof spill, &n, nullptr)
+                            : ReadFile(c->pipe, c->bytes + c->size, static_cast<DWORD>(c->room - c->size), &n, nullptr);
+        if (!read) return 0;  // at its end: every writer has gone
+        if (!c->lost) c->size += n;
+    }
 }
 
-// Returns 0, or EIO when the file cannot be read back.
-int PassOn(HANDLE h, bool to_error) {
-    char block[16384];
-    DWORD n;
-    if (SetFilePointer(h, 0, nullptr, FILE_BEGIN) != 0) return EIO;
-    BOOL read;
-    while ((read = ReadFile(h, block, sizeof block, &n, nullptr)) && n > 0) WriteOutput(block, n, to_error);
-    return read ? 0 : EIO;
+// A pipe for a captured stream, its reading end kept and its writing one,
+// inherited by no command yet, in *writing; false when there is none.
+bool OpenPipe(Captured* c, HANDLE* writing) {
+    return CreatePipe(&c->pipe, writing, nullptr, 0) != 0;
+}
+
+// Starts the thread that reads the pipe; false when it cannot be started.
+bool StartReader(Captured* c) {
+    c->reader = CreateThread(nullptr, 64 * 1024, ReadPipe, c, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    return c->reader != nullptr;
+}
+
+// Waits for the reader to have read all, then releases the pipe.
+void EndReader(Captured* c) {
+    if (c->reader) {
+        WaitForSingleObject(c->reader, INFINITE);
+        CloseHandle(c->reader);
+    }
+    if (c->pipe) CloseHandle(c->pipe);
+    c->reader = c->pipe = nullptr;
+}
+
+void Release(Captured* c) {
+    EndReader(c);
+    free(c->bytes);
+    *c = {};
 }
 
 // A start may fail for a moment for want of resources, or with an internal
@@ -125,31 +137,46 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     while (i < kMaxCommands && commands[i].process) i++;
     if (i == kMaxCommands) return -1;
     Command* c = &commands[i];
-    *c = {nullptr, false, nullptr, nullptr};
+    *c = {};
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     HANDLE input = nullptr;
+    HANDLE writing[2] = {nullptr, nullptr};
     if (captured) {
-        c->output = CaptureFile(problem, cap);
-        c->error = c->output ? CaptureFile(problem, cap) : nullptr;
-        input = Open("NUL", GENERIC_READ, OPEN_EXISTING, 0, TRUE);
+        if (!OpenPipe(&c->output, &writing[0]) || !OpenPipe(&c->error, &writing[1])) {
+            snprintf(problem, cap, "error %lu", static_cast<unsigned long>(GetLastError()));
+        }
+        SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+        input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+        if (input == INVALID_HANDLE_VALUE) input = nullptr;
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = input;
-        si.hStdOutput = c->output;
-        si.hStdError = c->error;
+        si.hStdOutput = writing[0];
+        si.hStdError = writing[1];
     }
     char* line = CommandLine(command);
     PROCESS_INFORMATION pi;
-    Inherit(c->output, true);
-    Inherit(c->error, true);
-    BOOL started = line && (!captured || (c->output && c->error && input)) && Start(line, &si, &pi);
-    Inherit(c->output, false);
-    Inherit(c->error, false);
+    for (HANDLE h : writing) Inherit(h, true);
+    BOOL started = line && (!captured || (!problem[0] && input)) && Start(line, &si, &pi);
+    // Only the command holds the writing ends now, so the pipes end with it.
+    for (HANDLE h : writing) {
+        if (h) CloseHandle(h);
+    }
     free(line);
     if (input) CloseHandle(input);
+    if (started && captured && (!StartReader(&c->output) || !StartReader(&c->error))) {
+        // Unread, the command would wait for ever on a full pipe.
+        TerminateProcess(pi.hProcess, 0xC0000001);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        snprintf(problem, cap, "error %lu", static_cast<unsigned long>(GetLastError()));
+        started = FALSE;
+    }
     if (!started) {
-        CloseCaptured(c);
+        Release(&c->output);
+        Release(&c->error);
         return -1;
     }
     CloseHandle(pi.hThread);
@@ -178,6 +205,9 @@ int WaitForCommand(Ending* ending) {
         }
     }
     Command* c = &commands[which[r]];
+    // Its output is whole once no process holds the pipes any more.
+    EndReader(&c->output);
+    EndReader(&c->error);
     DWORD code = 0xC0000001;
     if (!GetExitCodeProcess(c->process, &code) || code == STILL_ACTIVE) code = 0xC0000001;
     c->ended = true;
@@ -187,13 +217,11 @@ int WaitForCommand(Ending* ending) {
 
 int FinishCommand(int command) {
     Command* c = &commands[command];
-    int lost = 0;
-    if (c->output) {
-        lost = PassOn(c->output, false);
-        int error = PassOn(c->error, true);
-        if (!lost) lost = error;
-    }
-    CloseCaptured(c);
+    int lost = c->output.lost || c->error.lost ? ENOMEM : 0;
+    if (c->output.size) WriteOutput(c->output.bytes, c->output.size, false);
+    if (c->error.size) WriteOutput(c->error.bytes, c->error.size, true);
+    Release(&c->output);
+    Release(&c->error);
     CloseHandle(c->process);
     c->process = nullptr;
     return lost;

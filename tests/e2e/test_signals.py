@@ -218,16 +218,31 @@ def test_few_descriptors(tmp_path):
         resource.RLIMIT_NOFILE, (64, 64))) == (0, BANNER + done("A.EXE"), "")
 
 
-# Output lost to a full file system of temporary files fails the run,
-# which says whose it was.
+# The tools' output is kept in memory: a full TMPDIR, filled while they
+# write and freed before they end, or full throughout, changes nothing.
 @pytest.mark.skipif(os.geteuid() != 0, reason="mounts a file system")
-def test_output_lost(tmp_path):
+@pytest.mark.parametrize("control, out", [
+    (["A.C run head -c 40000 /dev/zero | tr '\\0' F; sleep .3", "B.C run sleep .15; rm T/full"],
+     "F" * 40000 + done("A.EXE")),
+    ([], done("A.EXE"))], ids=["freed before the end", "full"])
+def test_full_temporary_directory(tmp_path, control, out):
     d = str(tmp_path)
     make(d, {"A.C": OLD, "B.C": OLD, "T": DIR, "ZORBEX.ZBX": b"a.c\nb.c\n",
-             "STANDIN.CTL": b"* flood 40000\n"})
-    code, out, _ = run(d, ["-m", "sh", "-c", 'mount -t tmpfs -o size=64k t T && exec "$0"', BINARY],
-                       {"ZORBEX_JOBS": "2", "TMPDIR": os.path.join(d, "T")}, program="unshare")
-    assert code == 255 and out.endswith("Error: output of the tool making A.OBJ lost: No space left on device\n")
+             "STANDIN.CTL": b("".join(c + "\n" for c in control))})
+    fill = 'mount -t tmpfs -o size=64k t T && { cat /dev/zero > T/full; exec "$0"; }'
+    code, stdout, _ = run(d, ["-m", "sh", "-c", fill, BINARY], {"ZORBEX_JOBS": "2", "TMPDIR": os.path.join(d, "T")},
+                          program="unshare")
+    assert (code, stdout) == (0, BANNER + out)
+
+
+# Output that memory cannot hold fails the run, which says whose it was.
+@pytest.mark.skipif(b"libasan" in open(BINARY, "rb").read(), reason="the sanitizer needs its memory")
+def test_output_beyond_memory(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"A.C run head -c 200000000 /dev/zero\n"})
+    code, out, _ = run(d, env={"ZORBEX_JOBS": "2"}, preexec_fn=lambda: resource.setrlimit(
+        resource.RLIMIT_AS, (96 << 20, 96 << 20)))
+    assert code == 255 and out.endswith("Error: output of the tool making A.OBJ lost: Cannot allocate memory\n")
 
 
 # Standard input and output closed at start take no file's place.

@@ -81,3 +81,11 @@ def test_interpreter(tmp_path, setting, shell):
     # Wine quotes a program name with a blank that it had to find by trying.
     if shell and ok:
         assert read(d, "CMD.LOG") in (calls, calls.replace(name, f'"{name}"'))
+
+
+# Nor to %TEMP%: with several jobs the tools' output is kept in memory.
+def test_no_temporary_directory(tmp_path):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n"})
+    code, out, _ = launch(d, "zorbex.exe", "-s", "TEMP=Z:\\none", "-s", "TMP=Z:\\none", "-s", "ZORBEX_JOBS=4")
+    assert (code, out) == (0, crlf(BANNER + done("A.EXE")))
