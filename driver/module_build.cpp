@@ -114,6 +114,23 @@ bool NameTooLong(Run* run, const char* source) {
     return Fail(run, kReaderPlace, "Error: name too long: %s\n", source);
 }
 
+// The absolute name that is too long, as far as the message holds it: so
+// the user sees the deep directory, not the short name written.
+bool AbsoluteTooLong(Run* run, const char* source) {
+    static char full[4096];
+    static char here[sizeof full - kNameSize];
+    // Where the system forms no absolute name that long: the current
+    // directory and the name.
+    if (FullPath(full, sizeof full, source) != 0 &&
+        (FullPath(here, sizeof here, "") != 0 ||
+         JoinPath(full, sizeof full, "", here, source, "", run->double_byte) != 0)) {
+        return NameTooLong(run, source);
+    }
+    UpperCase(full);
+    constexpr int kShown = kMessageSize - sizeof "Error: name too long: \n";
+    return Fail(run, kReaderPlace, "Error: name too long: %.*s\n", kShown, full);
+}
+
 }  // namespace
 
 bool BuildModule(Run* run, const char* line) {
@@ -123,7 +140,7 @@ bool BuildModule(Run* run, const char* line) {
     CopyUpper(source, sizeof source, force ? line + 1 : line);
 
     char full[kNameSize];
-    if (FullPath(full, sizeof full, source) != 0) return NameTooLong(run, source);
+    if (FullPath(full, sizeof full, source) != 0) return AbsoluteTooLong(run, source);
     PathParts parts;
     SplitPath(full, &parts, run->double_byte);
     char object[kNameSize];

@@ -2,6 +2,7 @@
 // name, the two files, then the project file and the link step.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "console.h"
 #include "file.h"
@@ -64,11 +65,13 @@ int Jobs() {
     return n < kMaxJobs ? n : kMaxJobs;
 }
 
-// ZORBEX_AUTODEPEND: unset, empty or 0, only each module's own source
-// counts; 1, the files its object's dependency records name too. Returns
-// -1 for anything else.
-int Autodepend() {
-    const char* value = getenv("ZORBEX_AUTODEPEND");
+// ZORBEX_AUTODEPEND: off, only each module's own source counts; on, the
+// files its object's dependency records name too. ZORBEX_VERBOSE: on, each
+// tool's command line is shown with its output.
+// A switch of the environment: unset, empty or 0, off (0); 1, on (1);
+// anything else, -1.
+int Switch(const char* name) {
+    const char* value = getenv(name);
     if (!value || !*value || strcmp(value, "0") == 0) return 0;
     return strcmp(value, "1") == 0 ? 1 : -1;
 }
@@ -88,12 +91,14 @@ int RunZorbex(Run* run, int argc, char** argv) {
         Print("Error: invalid ZORBEX_JOBS value: %s\n", getenv("ZORBEX_JOBS"));
         return kFailure;
     }
-    int autodepend = Autodepend();
-    if (autodepend < 0) {
-        Print("Error: invalid ZORBEX_AUTODEPEND value: %s\n", getenv("ZORBEX_AUTODEPEND"));
-        return kFailure;
+    for (const char* name : {"ZORBEX_AUTODEPEND", "ZORBEX_VERBOSE"}) {
+        if (Switch(name) < 0) {
+            Print("Error: invalid %s value: %s\n", name, getenv(name));
+            return kFailure;
+        }
     }
-    run->autodepend = autodepend == 1;
+    run->autodepend = Switch("ZORBEX_AUTODEPEND") == 1;
+    run->verbose = Switch("ZORBEX_VERBOSE") == 1;
     if (run->autodepend) StartDependencies(run);
     run->double_byte = DoubleByteCodePage();
     memcpy(run->project_name, "ZORBEX.ZBX", sizeof "ZORBEX.ZBX");

@@ -37,6 +37,8 @@ void Judge(Run* run, Tool* t) {
 void PassOnEnded(Run* run) {
     while (run->tools > 0 && At(run, 0)->ended) {
         Tool* t = At(run, 0);
+        // Shown with its output, where the sequential run shows it.
+        if (run->verbose && run->jobs > 1) WriteLine(t->text);
         int lost = t->command >= 0 ? FinishCommand(t->command) : 0;
         if (lost) {
             Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output,
@@ -100,8 +102,10 @@ bool StartTool(Run* run, const char* command, const char* output, bool link) {
     // later run would take as up to date.
     RemoveFile(output);
     Tool* t = At(run, run->tools++);
-    *t = Tool{-1, link ? kReaderPlace : run->modules, link, false, Ending::kFailure, {}};
+    *t = Tool{-1, link ? kReaderPlace : run->modules, link, false, Ending::kFailure, {}, {}};
     CopyCut(t->output, sizeof t->output, output);
+    if (run->verbose && run->jobs > 1) CopyCut(t->text, sizeof t->text, command);
+    if (run->verbose && run->jobs == 1) WriteLine(command);
     FlushOutput();
     char problem[kMessageSize - 64];
     t->command = StartCommand(command, run->jobs > 1, problem, sizeof problem);

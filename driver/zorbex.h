@@ -67,6 +67,7 @@ struct Tool {
     bool ended;
     Ending ending;
     char output[kNameSize];  // the file it is to make
+    char text[kCommandSize];  // its command line, to be shown with ZORBEX_VERBOSE
 };
 
 // Where a failure stands in project order: a tool's failure comes before
@@ -89,6 +90,7 @@ struct Run {
     bool directives_open;
     int jobs;  // tools that may run at once
     bool autodepend;  // dependency records in objects count
+    bool verbose;     // each tool's command line is shown
     ProjectSettings settings;
     char line[kLineSize];
     char command[kCommandSize];

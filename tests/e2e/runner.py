@@ -146,9 +146,10 @@ reruns = []  # the cases run once more, reported at the end of the session
 
 # Runs the program to its end: (exit code, stdout, stderr). The output goes
 # to files, not pipes: what Wine starts on the side may hold them open. A
-# run is made once more when Wine said it could not start a program, or
-# when zorbex.exe wrote nothing at all, not even the banner: Wine has been
-# seen to lose all of a program's output, seldom.
+# run is made once more when Wine said it could not start a program, when
+# zorbex.exe wrote nothing at all, not even the banner (Wine has been seen
+# to lose all of a program's output, seldom), or when a helper wrote
+# nothing and said it could not start its program (127).
 # The rerun starts from the directory as it was: a copy is kept meanwhile.
 def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, **popen):
     popen.setdefault("stdin", subprocess.DEVNULL)
@@ -159,7 +160,8 @@ def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, **popen):
         code = subprocess.run(command(args, program), cwd=cwd or d, env=environment(env), stdout=out,
                               stderr=err, timeout=120, **popen).returncode
         result = (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
-    if kept and (WINE_FAILED.search(result[1] + result[2]) or program == BINARY and result[1:] == ("", "")):
+    if kept and (WINE_FAILED.search(result[1] + result[2]) or
+                 result[1:] == ("", "") and (program == BINARY or result[0] == 127)):
         reruns.append((os.environ.get("PYTEST_CURRENT_TEST", "").rsplit(" ", 1)[0], result))
         shutil.rmtree(d)
         shutil.copytree(kept, d, symlinks=True)

@@ -107,6 +107,15 @@ ROWS += [
         left=["A.C", "A.EXE", "A.OBJ", "B.ASM"], serial=True),
     Row("tool output in order", "main.c\n", {"MAIN.C": OLD}, "compiling\nlinking\n" + done("MAIN.EXE"),
         ctl=["WCC386 print compiling", "WLINK print linking"]),
+    # ZORBEX_VERBOSE=1: each command line, as the interpreter gets it, before its output.
+    Row("verbose", "main.c\nutil.c\n", {"MAIN.C": OLD, "UTIL.C": OLD},
+        f"{cmd(MAIN)}\ncompiling\n{cmd(f'WCC386 {NT} UTIL.C')}\n{LINK}\nlinking\n" + done("MAIN.EXE"),
+        ctl=["MAIN.C print compiling", "WLINK print linking"], env={"ZORBEX_VERBOSE": "1"}),
+    Row("verbose, a tool fails", "a.c\nb.c\n", {"A.C": OLD, "B.C": OLD},
+        f"{cmd(f'WCC386 {NT} A.C')}\n{cmd(f'WCC386 {NT} B.C')}\nfailing\n" + BADC, 255,
+        ctl=["B.C noout", "B.C print failing"], env={"ZORBEX_VERBOSE": "1"}),
+    Row("verbose value", "a.obj\n", {}, "Error: invalid ZORBEX_VERBOSE value: yes\n", 255,
+        env={"ZORBEX_VERBOSE": "yes"}, left=[]),
     Row("linker output after relinking", "main.obj\n", {"MAIN.OBJ": OLD}, RELINK + "linking\n" + done("MAIN.EXE"),
         ctl=["WLINK print linking"]),
     Row("directory for the object", "a.c\nb.c\n", {"A.C": OLD, "B.C": OLD, "B.OBJ": DIR}, BADC, 255,
@@ -170,10 +179,10 @@ def test_module_name_limit(tmp_path):
         make(d, {base + ".C": OLD, "ZORBEX.ZBX": b(f".nolink\na.c\n{base.lower()}.c\n")})
         code, out, _ = run(d)
         assert (code, out) == ((0, crlf(BANNER)) if total <= 259 else
-                               (255, crlf(BANNER + f"Error: name too long: {base}.C\n")))
+                               (255, crlf(BANNER + f"Error: name too long: {absolute(d, base + '.C')}\n")))
         assert os.path.exists(path(d, base + ".OBJ")) == (total <= 259)
         make(d, {"ZORBEX.ZBX": b("keep.obj\n" + "x" * (total - 2) + ".c\n")})
-        assert run(d)[:2] == (255, crlf(BANNER + f"Error: name too long: {'X' * 255}\n"))
+        assert run(d)[:2] == (255, crlf(BANNER + f"Error: name too long: {absolute(d, 'X' * 255)}\n"))
         assert os.path.exists(path(d, "A.OBJ"))
 
 
