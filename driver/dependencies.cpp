@@ -10,20 +10,16 @@
 
 namespace {
 
-bool Separator(char c) { return c == '/' || c == '\\'; }
-
-uint32_t NameHash(const char* name) {
-    uint32_t h = 2166136261u;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
-        h = (h ^ *p) * 16777619u;
-    }
-    return h ? h : 1;  // 0 marks a free slot
+// 0 marks a free slot.
+uint32_t SlotHash(const char* name) {
+    uint32_t h = NameHash(name, strlen(name), false);
+    return h ? h : 1;
 }
 
 // A file named in records: its stamp, looked up once a run while the
 // table has room, and after that at each record. False when not found.
 bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
-    uint32_t h = NameHash(name);
+    uint32_t h = SlotHash(name);
     size_t i = h % kIncludedFiles;
     for (; run->included_hash[i] != 0; i = (i + 1) % kIncludedFiles) {
         const IncludedFile& f = run->included[i];
@@ -32,8 +28,7 @@ bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
             return f.found;
         }
     }
-    bool found = Found(run, name);
-    if (found) *stamp = run->search.stamp;
+    bool found = FindStamp(name, stamp) == 0;
     // Kept three quarters full at most, so a search soon meets a free slot.
     if (run->included_count < kIncludedFiles / 4 * 3) {
         run->included_count++;
@@ -46,40 +41,28 @@ bool IncludedStamp(Run* run, const char* name, FileStamp* stamp) {
     return found;
 }
 
-// Whether a recorded name is the module's source: the absolute name the
-// driver found it by, but for case and separators, since the tool was given
-// that very file. Its stamp is at hand, so it needs no look-up. Compared
-// from the end, where names of one directory differ.
-bool IsSource(const char* name, const char* source, size_t length) {
-    if (strlen(name) != length) return false;
-    for (size_t i = length; i-- > 0;) {
-        char a = name[i], b = source[i];
-        bool separators = Separator(a) && Separator(b);
-        if (a != b && !separators && !SamePrefix(&a, &b, 1)) return false;
-    }
-    return true;
-}
-
 // A recorded name below the current directory, from there; else the name.
 const char* FromCurrentDirectory(const Run* run, const char* name) {
     size_t n = run->current_dir_length;
     if (n == 0) return name;
     for (size_t i = 0; i < n; i++) {
         char a = name[i], b = run->current_dir[i];
-        if (a != b && !(Separator(a) && Separator(b))) return name;
+        if (a != b && !(IsSeparator(a) && IsSeparator(b))) return name;
     }
-    return Separator(name[n]) && name[n + 1] != '\0' ? name + n + 1 : name;
+    return IsSeparator(name[n]) && name[n + 1] != '\0' ? name + n + 1 : name;
 }
 
 // Whether the file a record names makes the module out of date; *source
 // is set when the record names the module's source.
-bool Changed(Run* run, const Dependency& dep, const Module& module, size_t source_length, bool* source) {
+bool Changed(Run* run, const Dependency& dep, const Module& module, bool* source) {
     char name[kNameSize];  // a recorded name has at most 255 characters
     memcpy(name, dep.name, dep.length);
     name[dep.length] = '\0';
     const char* recorded = WithoutDrive(name);
     FileStamp now = module.source_stamp;
-    if (IsSource(recorded, module.source, source_length)) {
+    // The source is recorded by the absolute name the driver found it by,
+    // the tool having been given that very file; its stamp is at hand.
+    if (SameName(recorded, module.source)) {
         *source = true;
     } else if (!IncludedStamp(run, FromCurrentDirectory(run, recorded), &now)) {
         return true;
@@ -125,7 +108,7 @@ void StartDependencies(Run* run) {
     size_t n = 0;
     if (FullPath(run->current_dir, sizeof run->current_dir, "") == 0) {
         n = strlen(run->current_dir);
-        while (n > 0 && Separator(run->current_dir[n - 1])) n--;
+        while (n > 0 && IsSeparator(run->current_dir[n - 1])) n--;
     }
     run->current_dir[n] = '\0';
     run->current_dir_length = n;
@@ -138,7 +121,6 @@ bool DependenciesChanged(Run* run, const Module& module, FileHandle file) {
     ObjectBlock block = {run->object_block, 0, 0, false};
     RecordCursor cursor = {};
     Dependency dep;
-    size_t source_length = strlen(module.source);
     bool source = false;
     bool changed = !ReadOn(run, file, &block, 0);
     while (!changed) {
@@ -146,7 +128,7 @@ bool DependenciesChanged(Run* run, const Module& module, FileHandle file) {
         if (step == RecordStep::kMore) {
             changed = !ReadOn(run, file, &block, cursor.at);
         } else if (step == RecordStep::kDependency) {
-            changed = Changed(run, dep, module, source_length, &source);
+            changed = Changed(run, dep, module, &source);
         } else {
             // Records that do not name the source were made of another
             // file: in another tree, or another source of the same name.

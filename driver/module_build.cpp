@@ -9,14 +9,14 @@
 
 namespace {
 
-struct Command {
+struct CommandText {
     char* text;
     size_t cap;
     size_t len;
     bool cut;
 };
 
-void Add(Command* c, const char* text) {
+void Add(CommandText* c, const char* text) {
     size_t n = strlen(text);
     // The buffer is sized for the longest command; cut rather than overrun,
     // and the cut command is never run.
@@ -29,7 +29,7 @@ void Add(Command* c, const char* text) {
     c->text[c->len] = '\0';
 }
 
-void AddSwitch(Command* c, const char* name) {
+void AddSwitch(CommandText* c, const char* name) {
     const char start[] = {' ', kSwitchChar, '\0'};
     Add(c, start);
     Add(c, name);
@@ -40,7 +40,7 @@ void AddSwitch(Command* c, const char* name) {
 // can only have been meant as one, so it is passed with this system's
 // switch character, and each "\" as its separator. Quoted text is the
 // user's own and is passed as it is.
-void AddOptions(Command* c, const char* options) {
+void AddOptions(CommandText* c, const char* options) {
     Add(c, " ");
     size_t start = c->len;
     Add(c, options);
@@ -84,7 +84,7 @@ bool BuildCommand(Run* run, const char* tool, const char* options, const char* o
                   const char* source) {
     const TargetSystem& t = kTargets[run->settings.target];
     CopyToolName(run->command, sizeof run->command, tool);
-    Command c = {run->command, sizeof run->command, strlen(run->command), false};
+    CommandText c = {run->command, sizeof run->command, strlen(run->command), false};
     if (options[0]) AddOptions(&c, options);
     AddSwitch(&c, "bt=");
     Add(&c, t.name);
@@ -160,7 +160,8 @@ bool BuildModule(Run* run, const char* line) {
     if (library || SameText(parts.ext, ".OBJ")) {
         DiskName(source, disk, sizeof disk);
         // Once a module is rebuilt the executable is relinked anyway.
-        if (!s->rebuilt && run->tools == 0 && Found(run, source)) NoteNewer(run, run->search.stamp);
+        FileStamp listed;
+        if (!s->rebuilt && run->tools == 0 && FindStamp(source, &listed) == 0) NoteNewer(run, listed);
         return WriteDirective(run, library ? "library " : "file ", disk);
     }
     if (!WriteDirective(run, "file ", object)) return false;
@@ -171,8 +172,8 @@ bool BuildModule(Run* run, const char* line) {
         return Fail(run, kReaderPlace, "Invalid module: %s (must be .C/.CC/.CPP/.CXX/.ASM/.OBJ/.LIB)\n",
                     source);
     }
-    if (!Found(run, source)) return Fail(run, kReaderPlace, "Error: %s not found\n", source);
-    FileStamp src = run->search.stamp;
+    FileStamp src;
+    if (FindStamp(source, &src) != 0) return Fail(run, kReaderPlace, "Error: %s not found\n", source);
     // An object a running tool is making is compared once it is made, as
     // when one tool runs at a time; two tools never make one object.
     AwaitOutput(run, object);

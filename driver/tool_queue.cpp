@@ -39,7 +39,7 @@ void PassOnEnded(Run* run) {
         Tool* t = At(run, 0);
         // Shown with its output, where the sequential run shows it.
         if (run->verbose && run->jobs > 1) WriteLine(t->text);
-        int lost = t->command >= 0 ? FinishCommand(t->command) : 0;
+        int lost = t->child >= 0 ? FinishCommand(t->child) : 0;
         if (lost) {
             Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output,
                  strerror(lost));
@@ -58,19 +58,19 @@ void Ended(Run* run, Tool* t, Ending ending) {
 
 void WaitForOne(Run* run) {
     Ending ending = Ending::kFailure;
-    int command = WaitForCommand(&ending);
+    int child = WaitForCommand(&ending);
     for (int i = 0; i < run->tools; i++) {
         Tool* t = At(run, i);
-        if (t->ended || t->command != command) continue;
+        if (t->ended || t->child != child) continue;
         run->running--;
         Ended(run, t, ending);
         return;
     }
     // No tool is running after all: none is waited for any more.
-    for (int i = 0; command < 0 && i < run->tools; i++) {
+    for (int i = 0; child < 0 && i < run->tools; i++) {
         if (!At(run, i)->ended) Ended(run, At(run, i), Ending::kFailure);
     }
-    if (command < 0) run->running = 0;
+    if (child < 0) run->running = 0;
 }
 
 bool Making(Run* run, const char* output) {
@@ -82,12 +82,6 @@ bool Making(Run* run, const char* output) {
 }
 
 }  // namespace
-
-bool Found(Run* run, const char* name) {
-    int r = FindFile(name, 0, &run->search);
-    CloseSearch(&run->search);
-    return r == 0;
-}
 
 void AwaitSlot(Run* run) {
     while (run->running >= run->jobs) WaitForOne(run);
@@ -108,9 +102,9 @@ bool StartTool(Run* run, const char* command, const char* output, bool link) {
     if (run->verbose && run->jobs == 1) WriteLine(command);
     FlushOutput();
     char problem[kMessageSize - 64];
-    t->command = StartCommand(command, run->jobs > 1, problem, sizeof problem);
+    t->child = StartCommand(command, run->jobs > 1, problem, sizeof problem);
     if (problem[0]) Fail(run, t->place, "Error: can't capture the output of the tool making %s: %s\n", output, problem);
-    if (t->command < 0) {
+    if (t->child < 0) {
         Ended(run, t, Ending::kFailure);
         return false;
     }

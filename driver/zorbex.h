@@ -11,6 +11,7 @@
 #include "command_runner.h"
 #include "dependency_records.h"
 #include "file_search.h"
+#include "text.h"
 #include "text_file.h"
 
 constexpr size_t kNameSize = 260;    // file names: 259 characters
@@ -61,7 +62,7 @@ struct ProjectSettings {
 
 // A tool started and not yet passed on, in project order.
 struct Tool {
-    int command;  // the command runner's number; -1 when it could not start
+    int child;  // its number with the command runner; -1 when it could not start
     int place;    // its module line's place in the project
     bool link;    // the linker, else a compiler or the assembler
     bool ended;
@@ -94,7 +95,6 @@ struct Run {
     ProjectSettings settings;
     char line[kLineSize];
     char command[kCommandSize];
-    SearchRecord search;
     TextReader project;
     TextWriter directives;
     int modules;  // module lines met so far
@@ -146,8 +146,6 @@ bool StartTool(Run* run, const char* command, const char* output, bool link);
 void AwaitOutput(Run* run, const char* output);
 // Waits for every running tool and passes its output on.
 void FinishTools(Run* run);
-// Searches for a file; the stamp stays in the run's search record.
-bool Found(Run* run, const char* name);
 
 // A source module whose object its source leaves up to date.
 struct Module {
@@ -168,8 +166,8 @@ bool DependenciesChanged(Run* run, const Module& module, FileHandle file);
 // Readies the run for reading records: an empty table of included files.
 void StartDependencies(Run* run);
 
-// The run's exits. Fail notes a failure at a place in project order and its
-// message, unless one before it is noted; returns false.
+// The run's failure. Fail notes a failure at a place in project order and
+// its message, unless one before it is noted; returns false.
 bool Fail(Run* run, int place, const char* format, ...) __attribute__((format(printf, 3, 4)));
 bool Failed(const Run* run);
 // The common error exit, once reading has stopped: waits for the tools,
@@ -180,17 +178,3 @@ void CloseProject(Run* run);
 
 // Finishes the directive file and links. Returns the exit code.
 int FinishAndLink(Run* run);
-
-// Upper- or lower-cases the ASCII letters of text in place.
-void UpperCase(char* text);
-void LowerCase(char* text);
-
-// Compare without regard to ASCII case: the whole texts, or the first n bytes.
-bool SameText(const char* a, const char* b);
-bool SamePrefix(const char* text, const char* prefix, size_t n);
-
-// Copies at most cap - 1 characters of text and terminates the copy.
-void CopyCut(char* out, size_t cap, const char* text);
-
-// CopyCut, upper-casing the copy.
-void CopyUpper(char* out, size_t cap, const char* text);

@@ -2,13 +2,11 @@
 // Windows start-up uses it, and it is tested everywhere.
 #include "args.h"
 
+#include "text.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool IsWhiteSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 }  // namespace
 

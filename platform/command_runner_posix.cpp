@@ -1,4 +1,4 @@
-// Running commands through /bin/sh on POSIX.
+// Running commands through /bin/sh on POSIX, each in a child process.
 //
 // Each tool gets a process group of its own, so that an interrupt can be
 // passed on to the shell and to everything it started. A tool run alone
@@ -44,7 +44,7 @@ struct Captured {
     size_t room;
 };
 
-struct Command {
+struct Child {
     pid_t pid;        // 0: free; -1: ended
     bool foreground;  // has the terminal
     bool captured;
@@ -53,7 +53,7 @@ struct Command {
     int lost;         // why some of what it wrote is lost, or 0
 };
 
-Command commands[kMaxCommands];
+Child children[kMaxCommands];
 
 // The controlling terminal, opened at the first tool run; -1 when there is none.
 int Terminal() {
@@ -101,7 +101,7 @@ void Release(Captured* c) {
 
 // Reads all the pipe holds now. When memory cannot be had for it, the rest
 // is lost, but still read, so that the tool is never kept waiting.
-void ReadPipe(Command* owner, Captured* c) {
+void ReadPipe(Child* owner, Captured* c) {
     for (;;) {
         if (c->room - c->size < 4096 && !owner->lost) {
             size_t room = c->room < 65536 ? 65536 : 2 * c->room;
@@ -124,7 +124,7 @@ void ReadPipe(Command* owner, Captured* c) {
     }
 }
 
-bool Spawn(const char* command, Command* c, const int* writing, pid_t* pid) {
+bool Spawn(const char* command, Child* c, const int* writing, pid_t* pid) {
     char sh[] = "sh";
     char dash_c[] = "-c";
     char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
@@ -146,12 +146,12 @@ bool Spawn(const char* command, Command* c, const int* writing, pid_t* pid) {
         posix_spawn_file_actions_adddup2(&files, writing[0], 1);
         posix_spawn_file_actions_adddup2(&files, writing[1], 2);
     }
-    WatchListings();
+    ChangeStarting();
     int spawned = posix_spawn(pid, "/bin/sh", &files, &attr, argv, environ);
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     // Whatever the command did, it may have changed any directory.
-    ForgetListings();
+    ToolRan();
     return spawned == 0;
 }
 
@@ -161,7 +161,7 @@ bool Spawn(const char* command, Command* c, const int* writing, pid_t* pid) {
 // stopped, and leaves the tool stopped). One stopped from outside is left
 // so; an interrupt continues it. A captured tool is stopped and continued
 // by the driver, and never by a terminal.
-void Stopped(Command* c, int signo) {
+void Stopped(Child* c, int signo) {
     if (c->captured || (signo != SIGTSTP && signo != SIGTTIN && signo != SIGTTOU)) return;
     int tty = Terminal();
     // Stopped before it was given the terminal: not a stop of the job.
@@ -182,10 +182,10 @@ void Stopped(Command* c, int signo) {
 // both at their end has ended or is about to, and is waited for.
 pid_t WaitForChange(int* status) {
     pollfd fds[2 * kMaxCommands];
-    Command* owners[2 * kMaxCommands];
+    Child* owners[2 * kMaxCommands];
     Captured* streams[2 * kMaxCommands];
     nfds_t n = 0;
-    for (Command& c : commands) {
+    for (Child& c : children) {
         if (c.pid <= 0 || !c.captured) continue;
         if (c.output.pipe < 0 && c.error.pipe < 0) {
             pid_t pid = waitpid(c.pid, status, WUNTRACED);
@@ -227,9 +227,9 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     problem[0] = '\0';
     if (Interrupted()) return -1;
     int i = 0;
-    while (i < kMaxCommands && commands[i].pid != 0) i++;
+    while (i < kMaxCommands && children[i].pid != 0) i++;
     if (i == kMaxCommands) return -1;
-    Command* c = &commands[i];
+    Child* c = &children[i];
     *c = {0, false, captured, {-1, nullptr, 0, 0}, {-1, nullptr, 0, 0}, 0};
     int writing[2] = {-1, -1};
     if (captured && (!OpenPipe(&c->output, &writing[0]) || !OpenPipe(&c->error, &writing[1]))) {
@@ -263,16 +263,16 @@ int WaitForCommand(Ending* ending) {
         if (pid < 0) return -1;
         if (pid == 0) continue;
         int i = 0;
-        while (i < kMaxCommands && commands[i].pid != pid) i++;
+        while (i < kMaxCommands && children[i].pid != pid) i++;
         if (i == kMaxCommands) continue;
-        Command* c = &commands[i];
+        Child* c = &children[i];
         if (WIFSTOPPED(status)) {
             Stopped(c, WSTOPSIG(status));
             continue;
         }
         if (c->foreground) GiveTerminal(Terminal(), getpgrp());
         RemoveRunningTool(pid);
-        ForgetListings();
+        ToolRan();
         c->pid = -1;
         int signo = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         // Ctrl-C at the terminal reached only the tool's group, which it ended.
@@ -286,7 +286,7 @@ int WaitForCommand(Ending* ending) {
 }
 
 int FinishCommand(int command) {
-    Command* c = &commands[command];
+    Child* c = &children[command];
     int lost = c->lost;
     if (c->output.size) WriteOutput(c->output.bytes, c->output.size, false);
     if (c->error.size) WriteOutput(c->error.bytes, c->error.size, true);

@@ -28,14 +28,14 @@ struct Captured {
     bool lost;      // memory could not be had for all of it
 };
 
-struct Command {
+struct Child {
     HANDLE process;  // null: free
     bool ended;
     Captured output;
     Captured error;
 };
 
-Command commands[kMaxCommands];
+Child children[kMaxCommands];
 
 // "ComSpec /c command"; the environment's names are matched without regard to case.
 char* CommandLine(const char* command) {
@@ -134,9 +134,9 @@ int CommandLimit() { return kMaxCommands; }
 int StartCommand(const char* command, bool captured, char* problem, size_t cap) {
     problem[0] = '\0';
     int i = 0;
-    while (i < kMaxCommands && commands[i].process) i++;
+    while (i < kMaxCommands && children[i].process) i++;
     if (i == kMaxCommands) return -1;
-    Command* c = &commands[i];
+    Child* c = &children[i];
     *c = {};
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
@@ -189,8 +189,8 @@ int WaitForCommand(Ending* ending) {
     int which[MAXIMUM_WAIT_OBJECTS];
     DWORD n = 0;
     for (int i = 0; i < kMaxCommands && n < MAXIMUM_WAIT_OBJECTS; i++) {
-        if (!commands[i].process || commands[i].ended) continue;
-        running[n] = commands[i].process;
+        if (!children[i].process || children[i].ended) continue;
+        running[n] = children[i].process;
         which[n++] = i;
     }
     if (n == 0) return -1;
@@ -204,7 +204,7 @@ int WaitForCommand(Ending* ending) {
             WaitForSingleObject(running[0], 10000);
         }
     }
-    Command* c = &commands[which[r]];
+    Child* c = &children[which[r]];
     // Its output is whole once no process holds the pipes any more.
     EndReader(&c->output);
     EndReader(&c->error);
@@ -216,7 +216,7 @@ int WaitForCommand(Ending* ending) {
 }
 
 int FinishCommand(int command) {
-    Command* c = &commands[command];
+    Child* c = &children[command];
     int lost = c->output.lost || c->error.lost ? ENOMEM : 0;
     if (c->output.size) WriteOutput(c->output.bytes, c->output.size, false);
     if (c->error.size) WriteOutput(c->error.bytes, c->error.size, true);

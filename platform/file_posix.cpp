@@ -66,22 +66,21 @@ int RemoveFile(const char* name) {
     char buf[kSystemNameSize];
     const char* path = SystemName(name, buf, sizeof buf);
     if (!path) return -1;
-    WatchListings();
+    ChangeStarting();
     int r = unlink(path) == 0 ? 0 : -1;
     if (r == 0) NameDeleted(path);
-    ForgetListings();
     char matched[kSystemNameSize];
     while (MatchListed(path, matched, sizeof matched) == 0 && unlink(matched) == 0) {
         r = 0;
         NameDeleted(matched);
-        ForgetListings();
     }
     return r;
 }
 
+// No listing is watched for it: nothing more is looked up after the
+// directive file is deleted, and a watch costs the run its end.
 int RemoveExactFile(const char* name) {
-    DropUnwatchedListings();
     if (unlink(name) != 0) return -1;
-    ForgetListings();
+    NameDeleted(name);
     return 0;
 }

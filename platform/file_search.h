@@ -22,6 +22,10 @@ struct SearchRecord {
 // no open search.
 int FindFile(const char* name, unsigned filter, SearchRecord* rec);
 
+// FindFile for a caller that wants the stamp alone, the search closed.
+// Returns 0 with the stamp, or -1 when no file is found.
+int FindStamp(const char* name, FileStamp* stamp);
+
 // Searches for a file the driver names itself, a tool's output: where the
 // file system tells case apart, only under exactly this name ("\" read as
 // "/"), since the tools and the linker there open names exactly; elsewhere

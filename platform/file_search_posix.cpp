@@ -158,38 +158,6 @@ void KeepName(const char* path, char* out) {
     out[n] = '\0';
 }
 
-// A name matched through the listings that is not there may have been
-// matched through one a tool has changed since: once more without those.
-bool StatMatched(const char* path, char* matched, struct stat* st) {
-    for (int tries = 0; tries < 2; tries++) {
-        if (MatchCase(path, matched, kSystemNameSize) != 0) return false;
-        if (stat(matched, st) == 0) return true;
-        if (errno != ENOENT && errno != ENOTDIR) return false;
-        if (!DropStaleListings()) return false;
-    }
-    return false;
-}
-
-// The file a name means, a directory never: its path on disk (buf or
-// matched, each kSystemNameSize bytes) with its status, or null.
-const char* Locate(const char* name, char* buf, char* matched, struct stat* st) {
-    const char* path = SystemName(name, buf, kSystemNameSize);
-    if (!path) return nullptr;
-    const char* found = path;
-    // Once a directory has been listed, its listing tells the name on disk
-    // without a look-up that is bound to fail.
-    int cached = MatchCached(path, matched, kSystemNameSize);
-    if (cached < 0) return nullptr;
-    if (cached == 0) found = matched;
-    if (stat(found, st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return nullptr;
-        if (cached == 0 && !DropStaleListings()) return nullptr;
-        if (!StatMatched(path, matched, st)) return nullptr;
-        found = matched;
-    }
-    return S_ISDIR(st->st_mode) ? nullptr : found;
-}
-
 }  // namespace
 
 int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
@@ -198,12 +166,21 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     char buf[kSystemNameSize];
     char matched[kSystemNameSize];
     struct stat st;
-    const char* found = Locate(name, buf, matched, &st);
+    const char* found = LocateFile(name, buf, matched, &st);
     if (!found) return -1;
     StampFromStatus(st, &rec->stamp);
     rec->attrib = (st.st_mode & S_IWUSR) ? 0x20 : 0x21;  // archive, plus read-only
     KeepName(found, rec->name);
     rec->handle = 0;
+    return 0;
+}
+
+int FindStamp(const char* name, FileStamp* stamp) {
+    char buf[kSystemNameSize];
+    char matched[kSystemNameSize];
+    struct stat st;
+    if (!LocateFile(name, buf, matched, &st)) return -1;
+    StampFromStatus(st, stamp);
     return 0;
 }
 
@@ -238,7 +215,7 @@ void DiskName(const char* name, char* out, size_t cap) {
     char buf[kSystemNameSize];
     char matched[kSystemNameSize];
     struct stat st;
-    const char* found = Locate(name, buf, matched, &st);
+    const char* found = LocateFile(name, buf, matched, &st);
     if (!found) found = name;
     size_t n = strnlen(found, cap - 1);
     memcpy(out, found, n);

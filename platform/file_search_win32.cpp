@@ -62,14 +62,16 @@ int FindFile(const char* name, unsigned filter, SearchRecord* rec) {
     return 0;
 }
 
-// The file system ignores case: any spelling is the file.
-int FindOutput(const char* name, FileStamp* stamp) {
+int FindStamp(const char* name, FileStamp* stamp) {
     SearchRecord rec;
     int r = FindFile(name, 0, &rec);
     CloseSearch(&rec);
     if (r == 0) *stamp = rec.stamp;
     return r;
 }
+
+// The file system ignores case: any spelling is the file.
+int FindOutput(const char* name, FileStamp* stamp) { return FindStamp(name, stamp); }
 
 // The search's own rules decide which file counts, so it is searched for
 // as ever and then opened.

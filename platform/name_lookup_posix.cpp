@@ -15,6 +15,7 @@
 #include "name_lookup_posix.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "directory_watch_posix.h"
+#include "text.h"
 
 namespace {
 
@@ -81,23 +83,7 @@ struct LinkGuard {
 };
 std::vector<LinkGuard> guards;
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Clearing bit 5 folds each lower-case letter onto its capital (and a few
-// other bytes onto others, which costs only a compare): names that differ
-// only in case hash alike.
-uint32_t Hash(const char* name, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; i++) h = (h ^ (static_cast<unsigned char>(name[i]) & 0xDFu)) * 16777619u;
-    return h;
-}
-
-bool SameIgnoringCase(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        if (a[i] != b[i] && Upper(a[i]) != Upper(b[i])) return false;
-    }
-    return true;
-}
+uint32_t Hash(const char* name, size_t n) { return NameHash(name, n, true); }
 
 const char* NameOf(const Listing& l, const Slot& slot) { return &l.names[slot.at - 1]; }
 
@@ -276,7 +262,7 @@ size_t Candidates(const Listing& l, const char* name, size_t n, size_t* found) {
             exact = static_cast<long>(s);
             continue;
         }
-        if (!SameIgnoringCase(entry, name, n)) continue;
+        if (!SamePrefix(entry, name, n)) continue;
         // Insertion in byte order; when every place is taken the last drops out.
         size_t i = count < kCandidates ? count++ : kCandidates;
         for (; i > 0 && strcmp(NameOf(l, slot), NameOf(l, l.slots[found[i - 1]])) < 0; i--) {
@@ -347,28 +333,20 @@ bool ReadChanges() {
     return true;
 }
 
-bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n) {
-    if (*len + n + 1 > cap) return false;
-    memcpy(out + *len, text, n);
-    *len += n;
-    out[*len] = '\0';
-    return true;
-}
-
 bool IsDots(const char* p, size_t n) {
     return (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
 }
 
-// The directory parts of the last few names matched, what each matched, and
-// the listing its last component was found in: names come in runs from a
-// few directories (sources from one, objects from another), so most matches
-// need only their last component looked up.
+// The directory parts of the last few names matched and what each matched,
+// the directory of the listing their last component was found in: names
+// come in runs from a few directories (sources from one, objects from
+// another), so most matches need only their last component looked up.
 struct Recent {
     char from[512];
     char to[512];
     size_t from_len;
     size_t to_len;
-    long listing = -1;  // index into listings, or -1 when nothing is remembered
+    bool used = false;
 };
 constexpr int kRecent = 4;
 Recent recent[kRecent];
@@ -376,18 +354,18 @@ int next_recent = 0;
 
 bool AnyRecent() {
     for (const Recent& r : recent) {
-        if (r.listing >= 0) return true;
+        if (r.used) return true;
     }
     return false;
 }
 
 void ForgetRecent() {
-    for (Recent& r : recent) r.listing = -1;
+    for (Recent& r : recent) r.used = false;
 }
 
 const Recent* FindRecent(const char* path, size_t dir_len) {
     for (const Recent& r : recent) {
-        if (r.listing >= 0 && r.from_len == dir_len && memcmp(r.from, path, dir_len) == 0) return &r;
+        if (r.used && r.from_len == dir_len && memcmp(r.from, path, dir_len) == 0) return &r;
     }
     return nullptr;
 }
@@ -396,11 +374,11 @@ const Recent* FindRecent(const char* path, size_t dir_len) {
 // listing. A miss there is no answer: the name may be found elsewhere.
 int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_len, char* out,
                 size_t cap) {
-    const Listing& l = listings[static_cast<size_t>(r.listing)];
+    const Listing* l = FindListing(r.to, r.to_len);
     size_t found[kCandidates];
-    if (Candidates(l, path + dir_len, last_len, found) == 0) return -1;
+    if (!l || Candidates(*l, path + dir_len, last_len, found) == 0) return -1;
     size_t n;
-    const char* name = EntryName(l, found[0], &n);
+    const char* name = EntryName(*l, found[0], &n);
     if (r.to_len + n + 1 > cap) return -1;
     memcpy(out, r.to, r.to_len);
     memcpy(out + r.to_len, name, n);
@@ -408,7 +386,7 @@ int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_l
     return 0;
 }
 
-void Remember(const char* path, size_t dir_len, const char* out, size_t out_len, long listing) {
+void Remember(const char* path, size_t dir_len, const char* out, size_t out_len) {
     Recent& r = recent[next_recent];
     if (dir_len >= sizeof r.from || out_len >= sizeof r.to) return;
     next_recent = (next_recent + 1) % kRecent;
@@ -416,7 +394,7 @@ void Remember(const char* path, size_t dir_len, const char* out, size_t out_len,
     memcpy(r.to, out, out_len);
     r.from_len = dir_len;
     r.to_len = out_len;
-    r.listing = listing;
+    r.used = true;
 }
 
 // A component that matched several entries, to come back to when the rest
@@ -478,7 +456,7 @@ int Match(const char* path, char* out, size_t cap, bool may_read, bool recheck) 
                 if (skip + 1 < count && depth < kCandidates) choices[depth++] = {p, len, skip + 1};
                 name = EntryName(*listing, found[skip], &n);
                 skip = 0;
-                if (!end) Remember(path, dir_len, out, len, listing - listings.data());
+                if (!end) Remember(path, dir_len, out, len);
             }
         }
         if (!Append(out, cap, &len, name, n)) return -1;
@@ -494,6 +472,33 @@ int Match(const char* path, char* out, size_t cap, bool may_read, bool recheck) 
 void TakeChanges() {
     ForgetRecent();
     if (!ReadChanges()) listings.clear();
+}
+
+// A name matched through the listings was not there after all: drops the
+// listings that a tool may have changed since they were last found
+// current. False when there were none, and the miss stands.
+bool DropStaleListings() {
+    bool dropped = false;
+    ForgetRecent();
+    for (size_t i = listings.size(); i-- > 0;) {
+        if (listings[i].watch < 0 && listings[i].checked != epoch) {
+            listings.erase(listings.begin() + static_cast<long>(i));
+            dropped = true;
+        }
+    }
+    return dropped;
+}
+
+// A name matched through the listings that is not there may have been
+// matched through one a tool has changed since: once more without those.
+bool StatMatched(const char* path, char* matched, struct stat* st) {
+    for (int tries = 0; tries < 2; tries++) {
+        if (MatchCase(path, matched, kSystemNameSize) != 0) return false;
+        if (stat(matched, st) == 0) return true;
+        if (errno != ENOENT && errno != ENOTDIR) return false;
+        if (!DropStaleListings()) return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -548,7 +553,7 @@ bool GuardLinks(const std::string& dir) {
     return true;
 }
 
-void WatchListings() {
+void ChangeStarting() {
     ForgetRecent();
     epoch++;
     for (size_t i = listings.size(); i-- > 0;) {
@@ -564,14 +569,7 @@ void WatchListings() {
     }
 }
 
-void DropUnwatchedListings() {
-    ForgetRecent();
-    for (size_t i = listings.size(); i-- > 0;) {
-        if (listings[i].watch < 0) listings.erase(listings.begin() + static_cast<long>(i));
-    }
-}
-
-void ForgetListings() {
+void ToolRan() {
     epoch++;
     TakeChanges();
 }
@@ -581,16 +579,26 @@ void NameDeleted(const char* path) {
     size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
     Listing* l = FindListing(path, dir_len);
     if (l) Remove(l, path + dir_len);
+    epoch++;
+    TakeChanges();
 }
 
-bool DropStaleListings() {
-    bool dropped = false;
-    ForgetRecent();
-    for (size_t i = listings.size(); i-- > 0;) {
-        if (listings[i].watch < 0 && listings[i].checked != epoch) {
-            listings.erase(listings.begin() + static_cast<long>(i));
-            dropped = true;
-        }
+
+const char* LocateFile(const char* name, char* buf, char* matched, struct stat* st) {
+    const char* path = SystemName(name, buf, kSystemNameSize);
+    if (!path) return nullptr;
+    const char* found = path;
+    // Once a directory has been listed, its listing tells the name on disk
+    // without a look-up that is bound to fail.
+    int cached = MatchCached(path, matched, kSystemNameSize);
+    if (cached < 0) return nullptr;
+    if (cached == 0) found = matched;
+    if (stat(found, st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return nullptr;
+        if (cached == 0 && !DropStaleListings()) return nullptr;
+        if (!StatMatched(path, matched, st)) return nullptr;
+        found = matched;
     }
-    return dropped;
+    return S_ISDIR(st->st_mode) ? nullptr : found;
 }
+

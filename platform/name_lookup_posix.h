@@ -2,6 +2,8 @@
 // tells case apart. Internal to the POSIX platform files.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 
 constexpr size_t kSystemNameSize = 4096;
@@ -15,9 +17,14 @@ const char* SystemName(const char* name, char* buf, size_t cap);
 // directory's entries without regard to ASCII case (several matches: each
 // in byte order, the exact one first, until the rest is found). Returns 0
 // with the matched name in out, or -1 when nothing matches. A name matched
-// through a listing kept across a tool run may have gone since: the caller
-// finds out when it uses it (DropStaleListings).
+// through a listing kept across a tool run may have gone since.
 int MatchCase(const char* path, char* out, size_t cap);
+
+// The file a name means, a directory never: its path on disk (in buf or
+// matched, each kSystemNameSize bytes) with its status, or null. Matched
+// as MatchCase does where it is not on disk as written; a name matched
+// through a listing a tool has changed since is matched once more.
+const char* LocateFile(const char* name, char* buf, char* matched, struct stat* st);
 
 // The same through the listings already read, without touching the file
 // system: 0 with the matched name in out, -1 when some component is known to
@@ -31,25 +38,12 @@ int MatchCached(const char* path, char* out, size_t cap);
 // would make a full build read the directory once per module.
 int MatchListed(const char* path, char* out, size_t cap);
 
-// Before a tool runs, which may change any directory: has every listing
-// watched where it can be, dropped when its directory changed after it was
-// read.
-void WatchListings();
-
-// Before the driver deletes a file: drops the listings not watched. Cheaper
-// than watching them when nothing else follows, as at the end of a run.
-void DropUnwatchedListings();
-
-// The driver deleted this system name: its listing loses it.
+// What happens on disk, told by the command runner and the deletes; the
+// listings follow it.
+// A tool is to start, or the driver to delete a file: any directory may
+// change from now on.
+void ChangeStarting();
+// A tool has started or ended: it may have changed any directory.
+void ToolRan();
+// The driver deleted this system name.
 void NameDeleted(const char* path);
-
-// A name matched through the listings was not there after all: drops the
-// listings that a tool may have changed since they were last found
-// current. Returns false when there were none, and the miss stands.
-bool DropStaleListings();
-
-// Brings the watched listings up to date with the changes seen in their
-// directories, and marks the others to be checked at their next miss;
-// called whenever a tool has run or a file was deleted, and before a
-// look-up says that nothing matches.
-void ForgetListings();

@@ -3,9 +3,21 @@
 
 #include <cstring>
 
-namespace {
+#include "text.h"
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool SameName(const char* a, const char* b) {
+    size_t n = strlen(a);
+    if (strlen(b) != n) return false;
+    while (n-- > 0) {
+        bool separators = IsSeparator(a[n]) && IsSeparator(b[n]);
+        if (!separators && AsciiUpper(a[n]) != AsciiUpper(b[n])) return false;
+    }
+    return true;
+}
+
+namespace {
 
 // A lead byte of a double-byte character, for every double-byte code page.
 bool IsLeadByte(char c, bool double_byte) {

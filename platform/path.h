@@ -11,6 +11,14 @@ struct PathParts {
     char ext[256];
 };
 
+// Both "\" and "/" separate the parts of a name.
+bool IsSeparator(char c);
+
+// Whether two names are written alike but for ASCII case and which
+// separator stands where. Compared from the end, where names of one
+// directory differ.
+bool SameName(const char* a, const char* b);
+
 // Splits a name into drive, directory, base name and extension. Both "\" and
 // "/" separate components. With double_byte set, the bytes 0x81-0x9F and
 // 0xE0-0xFC lead a two-byte character whose second byte is never taken for a

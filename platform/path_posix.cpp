@@ -4,18 +4,9 @@
 #include <cstring>
 
 #include "path.h"
+#include "text.h"
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-bool Put(char* out, size_t cap, size_t* len, const char* text, size_t n) {
-    if (*len + n + 1 > cap) return false;
-    memcpy(out + *len, text, n);
-    *len += n;
-    out[*len] = '\0';
-    return true;
-}
 
 // Appends the components of text to the absolute name in out, resolving "."
 // and ".." by text; out always starts with "/".
@@ -58,7 +49,7 @@ const char* CurrentDirectory(size_t* len) {
     if (cwd_len == 0) {
         char raw[4096];
         size_t n = 0;
-        if (!getcwd(raw, sizeof raw) || !Put(cwd, sizeof cwd, &n, "/", 1) ||
+        if (!getcwd(raw, sizeof raw) || !Append(cwd, sizeof cwd, &n, "/", 1) ||
             !AddComponents(cwd, sizeof cwd, &n, raw)) {
             return nullptr;
         }
@@ -77,16 +68,16 @@ int FullPath(char* out, size_t cap, const char* name) {
     size_t len = 0;
     bool ok = true;
     if (IsSeparator(name[0])) {
-        ok = Put(out, cap, &len, "/", 1);
+        ok = Append(out, cap, &len, "/", 1);
     } else {
         size_t cwd_len;
         const char* cwd = CurrentDirectory(&cwd_len);
-        ok = cwd && Put(out, cap, &len, cwd, cwd_len);
+        ok = cwd && Append(out, cap, &len, cwd, cwd_len);
     }
     ok = ok && AddComponents(out, cap, &len, name);
     size_t n = strlen(name);
     if (ok && n > 0 && IsSeparator(name[n - 1]) && out[len - 1] != '/') {
-        ok = Put(out, cap, &len, "/", 1);
+        ok = Append(out, cap, &len, "/", 1);
     }
     if (!ok) {
         out[0] = '\0';

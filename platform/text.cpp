@@ -1,0 +1,58 @@
+// Small text helpers.
+#include "text.h"
+
+#include <climits>
+#include <cstring>
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+void UpperCase(char* text) {
+    for (; *text; text++) *text = AsciiUpper(*text);
+}
+
+void LowerCase(char* text) {
+    for (; *text; text++) {
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+    }
+}
+
+bool SamePrefix(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+        if (a[i] == '\0') return true;
+    }
+    return true;
+}
+
+bool SameText(const char* a, const char* b) { return SamePrefix(a, b, SIZE_MAX); }
+
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void CopyUpper(char* out, size_t cap, const char* text) {
+    size_t n = strnlen(text, cap - 1);
+    for (size_t i = 0; i < n; i++) out[i] = AsciiUpper(text[i]);
+    out[n] = '\0';
+}
+
+void CopyCut(char* out, size_t cap, const char* text) {
+    size_t n = strnlen(text, cap - 1);
+    memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n) {
+    if (*len + n + 1 > cap) return false;
+    memcpy(out + *len, text, n);
+    *len += n;
+    out[*len] = '\0';
+    return true;
+}
+
+uint32_t NameHash(const char* name, size_t n, bool folded) {
+    unsigned char mask = folded ? 0xDF : 0xFF;
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; i++) h = (h ^ (static_cast<unsigned char>(name[i]) & mask)) * 16777619u;
+    return h;
+}

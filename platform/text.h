@@ -1,0 +1,34 @@
+// Small text helpers shared by the driver and both systems' files. Case
+// rules touch the 26 ASCII letters only, whatever the locale, since names
+// may hold any bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+char AsciiUpper(char c);
+
+// Upper- or lower-cases the ASCII letters of text in place.
+void UpperCase(char* text);
+void LowerCase(char* text);
+
+// Compare without regard to ASCII case: the first n bytes (up to the end
+// of both texts), or the whole texts.
+bool SamePrefix(const char* a, const char* b, size_t n);
+bool SameText(const char* a, const char* b);
+
+// Space, tab, line feed, vertical tab, form feed or carriage return.
+bool IsWhiteSpace(char c);
+
+// Copies at most cap - 1 characters of text and terminates the copy.
+void CopyCut(char* out, size_t cap, const char* text);
+// CopyCut, upper-casing the copy.
+void CopyUpper(char* out, size_t cap, const char* text);
+
+// Appends n bytes of text to the len bytes in out (cap bytes) and ends
+// it. Returns false, out unchanged, when that does not fit.
+bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n);
+
+// FNV-1a of n bytes; folded, of each byte with bit 5 cleared, so that texts
+// that differ only in ASCII case hash alike (and a few other bytes too).
+uint32_t NameHash(const char* name, size_t n, bool folded);
