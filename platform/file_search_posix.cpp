@@ -14,27 +14,6 @@
 
 namespace {
 
-// Days since 1970-01-01 of a calendar day, and the calendar day of such a count.
-long long DaysFromCivil(long long y, int m, int d) {
-    y -= m <= 2;
-    long long era = (y >= 0 ? y : y - 399) / 400;
-    long long yoe = y - era * 400;
-    long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-void CivilFromDays(long long z, LocalTime* lt) {
-    z += 719468;
-    long long era = (z >= 0 ? z : z - 146096) / 146097;
-    long long doe = z - era * 146097;
-    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    long long mp = (5 * doy + 2) / 153;
-    lt->day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    lt->month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    lt->year = static_cast<int>(yoe + era * 400 + (lt->month <= 2));
-}
-
 // Local time as a count of seconds, as if the local calendar were UTC; false
 // for a time the calendar functions do not hold or a leap second.
 bool LocalSeconds(time_t t, long long* seconds) {
@@ -49,8 +28,9 @@ bool LocalSeconds(time_t t, long long* seconds) {
 // offset from UTC changes only a few times a year: one conversion serves a
 // whole UTC hour whose last second is 3599 local seconds after its first.
 // A few hours are kept, since sources and objects are seldom of one hour.
-// False when t's hour is not such an hour.
-bool CachedLocalTime(time_t t, LocalTime* lt) {
+// Local time as a count of seconds, as LocalSeconds gives it; false when
+// t's hour is not such an hour.
+bool CachedLocalSeconds(time_t t, long long* seconds) {
     constexpr int kHours = 8;
     static time_t hours[kHours] = {1, 1, 1, 1, 1, 1, 1, 1};  // 1 starts no hour
     static long long hour_local[kHours];
@@ -81,67 +61,23 @@ bool CachedLocalTime(time_t t, LocalTime* lt) {
         hour_local[i] = first;
     }
     last_hour = i;
-    long long s = hour_local[i] + into_hour;
-    long long days = s / 86400;
-    long long in_day = s - days * 86400;
-    if (in_day < 0) {
-        days--;
-        in_day += 86400;
-    }
-    // Likewise the calendar day of the last call.
-    static long long last_days = std::numeric_limits<long long>::min();
-    static LocalTime last_day;
-    if (days != last_days) {
-        CivilFromDays(days, &last_day);
-        last_days = days;
-    }
-    lt->year = last_day.year;
-    lt->month = last_day.month;
-    lt->day = last_day.day;
-    int seconds = static_cast<int>(in_day);
-    lt->hour = seconds / 3600;
-    lt->minute = seconds % 3600 / 60;
-    lt->second = seconds % 60;
+    *seconds = hour_local[i] + into_hour;
     return true;
 }
 
 void StampFromTime(time_t t, FileStamp* stamp) {
-    struct tm local;
-    LocalTime lt;
-    if (!CachedLocalTime(t, &lt)) {
-        if (localtime_r(&t, &local)) {
-            lt = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour, local.tm_min, local.tm_sec};
-        } else {
-            // Beyond what the calendar functions hold: the first or last stamp.
-            lt = {t < 0 ? 0 : 9999, 1, 1, 0, 0, 0};
-        }
+    long long local;
+    struct tm tm;
+    if (CachedLocalSeconds(t, &local)) {
+        DosStampOfSeconds(local, &stamp->date, &stamp->time);
+    } else if (localtime_r(&t, &tm)) {
+        DosStamp(LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec},
+                 &stamp->date, &stamp->time);
+    } else {
+        // Beyond what the calendar functions hold: the first or last stamp.
+        DosStamp(LocalTime{t < 0 ? 0 : 9999, 1, 1, 0, 0, 0}, &stamp->date, &stamp->time);
     }
-    DosStamp(lt, &stamp->date, &stamp->time);
-    // UTC needs no calendar of the system's. Sources and objects are most
-    // often of two days, so two are kept.
-    long long days = t / 86400;
-    long long in_day = t % 86400;
-    if (in_day < 0) {
-        days--;
-        in_day += 86400;
-    }
-    static long long kept_days[2] = {std::numeric_limits<long long>::min(), std::numeric_limits<long long>::min()};
-    static LocalTime kept[2];
-    int k = days == kept_days[0] ? 0 : 1;
-    if (days != kept_days[k]) {
-        static int next = 0;
-        k = next;
-        next ^= 1;
-        CivilFromDays(days, &kept[k]);
-        kept_days[k] = days;
-    }
-    lt = kept[k];
-    int seconds = static_cast<int>(in_day);
-    lt.hour = seconds / 3600;
-    lt.minute = seconds % 3600 / 60;
-    lt.second = seconds % 60;
-    DosStamp(lt, &stamp->utc_date, &stamp->utc_time);
+    DosStampOfSeconds(t, &stamp->utc_date, &stamp->utc_time);
 }
 
 void StampFromStatus(const struct stat& st, FileStamp* stamp) {

@@ -25,6 +25,15 @@ struct LocalTime {
 // so stamps still compare in order.
 void DosStamp(const LocalTime& t, uint16_t* date, uint16_t* time);
 
+// Days since 1970-01-01 of a day of the Gregorian calendar, and the day of
+// such a count (its year, month and day).
+long long DaysFromCivil(long long year, int month, int day);
+void CivilFromDays(long long days, LocalTime* day);
+
+// DosStamp of a count of seconds since 1970-01-01 on a calendar without
+// time zones: of UTC itself, or of local time counted so.
+void DosStampOfSeconds(long long seconds, uint16_t* date, uint16_t* time);
+
 // Whether a recorded stamp, in local time or in UTC, is the file's stamp.
 bool SameStamp(const FileStamp& file, uint16_t date, uint16_t time);
 
