@@ -12,6 +12,7 @@
 #include "file_search.h"
 #include "path.h"
 #include "record_walk.h"
+#include "text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -158,8 +159,24 @@ void Records() {
 
 }  // namespace
 
+// A text fills its buffer up to the terminator and not one byte more.
+void Texts() {
+    char out[8] = "abc";
+    size_t len = 3;
+    Check(Append(out, sizeof out, &len, "defg", 4) && len == 7 && !strcmp(out, "abcdefg"), "append to fit");
+    Check(!Append(out, sizeof out, &len, "h", 1) && len == 7 && !strcmp(out, "abcdefg"), "append past");
+    Check(SamePrefix(".TARGET nt", ".target ", 8) && !SamePrefix(".targe", ".target ", 8), "prefix");
+    Check(SameText("a.c", "A.C") && !SameText("a.c", "a.cc") && !SameText("a", "\xc3"), "text");
+    Check(SameName("/T/A\\x.C", "/t/a/X.c") && !SameName("/t/a/x.c", "/t/a/x.cc"), "names");
+    Check(NameHash("main.c", 6, true) == NameHash("MAIN.C", 6, true) &&
+          NameHash("main.c", 6, false) != NameHash("MAIN.C", 6, false), "hash folds case");
+    Check(!strcmp(WithoutDrive("Z:\\s\\x.h"), "\\s\\x.h") && !strcmp(WithoutDrive("z:/x"), "/x") &&
+          !strcmp(WithoutDrive("Z:x"), "Z:x") && !strcmp(WithoutDrive("1:\\x"), "1:\\x"), "a drive is the root");
+}
+
 int main() {
     Records();
+    Texts();
     SplitTable();
     JoinTable();
     Arguments();
