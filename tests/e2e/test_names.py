@@ -56,6 +56,10 @@ ROWS = [
     # Each match in turn until the name is found.
     Row("directories in two cases", "src/main.c\n", {"Src/other.c": OLD, "src/main.c": OLD}, done("MAIN.EXE"),
         log=[f"WCC386 {NT} src/main.c", LINK], only="posix"),
+    # With the listing read, the part as written first, then the others in byte order.
+    Row("exact part first, then byte order", "other.c\nsrc/main.c\n", {"other.c": OLD, "SRC/x.c": OLD,
+        "Src/main.c": OLD, "src/y.c": OLD}, done("OTHER.EXE"),
+        log=[f"WCC386 {NT} other.c", f"WCC386 {NT} Src/main.c", LINK], only="posix"),
     # Only what the user typed is matched without regard to case.
     Row("sibling directory in another case", None, {"Work/proj.zbx": b".bogus\n", "work/proj.zbx": b".nolink\n"},
         "", args=["proj"], cwd="work", only="posix"),
