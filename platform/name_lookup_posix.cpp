@@ -233,9 +233,8 @@ Listing* FindListing(const char* dir, size_t n) {
 // Whether the component (n characters at name) is an entry of the directory
 // matched so far, out, exactly as written.
 bool ExistsAsWritten(char* out, size_t cap, size_t len, const char* name, size_t n) {
-    if (len + n + 1 > cap) return false;
-    memcpy(out + len, name, n);
-    out[len + n] = '\0';
+    size_t end = len;
+    if (!Append(out, cap, &end, name, n)) return false;
     struct stat st;
     bool exists = lstat(out, &st) == 0;
     out[len] = '\0';
@@ -379,11 +378,8 @@ int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_l
     if (!l || Candidates(*l, path + dir_len, last_len, found) == 0) return -1;
     size_t n;
     const char* name = EntryName(*l, found[0], &n);
-    if (r.to_len + n + 1 > cap) return -1;
-    memcpy(out, r.to, r.to_len);
-    memcpy(out + r.to_len, name, n);
-    out[r.to_len + n] = '\0';
-    return 0;
+    size_t len = 0;
+    return Append(out, cap, &len, r.to, r.to_len) && Append(out, cap, &len, name, n) ? 0 : -1;
 }
 
 void Remember(const char* path, size_t dir_len, const char* out, size_t out_len) {
