@@ -5,6 +5,8 @@
 import pytest
 from runner import *
 
+SPELLINGS = ["".join(c.upper() if i >> k & 1 else c for k, c in enumerate("abcd.c")) for i in range(64)]
+
 ROWS = [
     # A tool is given each file as it is on disk; the directive file names
     # listed files so, and keeps the names of objects and the executable.
@@ -60,6 +62,9 @@ ROWS = [
     Row("exact part first, then byte order", "other.c\nsrc/main.c\n", {"other.c": OLD, "SRC/x.c": OLD,
         "Src/main.c": OLD, "src/y.c": OLD}, done("OTHER.EXE"),
         log=[f"WCC386 {NT} other.c", f"WCC386 {NT} Src/main.c", LINK], only="posix"),
+    # More spellings than are tried: the first in byte order still.
+    Row("thirty-one spellings", "abcd.c\n", {n: OLD for n in SPELLINGS if n != "ABCD.C"}, done("ABCD.EXE"),
+        log=[f"WCC386 {NT} ABCD.c", LINK], only="posix"),
     # Only what the user typed is matched without regard to case.
     Row("sibling directory in another case", None, {"Work/proj.zbx": b".bogus\n", "work/proj.zbx": b".nolink\n"},
         "", args=["proj"], cwd="work", only="posix"),
