@@ -27,8 +27,8 @@ void DosStamp(const LocalTime& t, uint16_t* date, uint16_t* time);
 
 // Days since 1970-01-01 of a day of the Gregorian calendar, and the day of
 // such a count (its year, month and day).
-long long DaysFromCivil(long long year, int month, int day);
-void CivilFromDays(long long days, LocalTime* day);
+long long DaysFromCivil(long long y, int m, int d);
+void CivilFromDays(long long z, LocalTime* lt);
 
 // DosStamp of a count of seconds since 1970-01-01 on a calendar without
 // time zones: of UTC itself, or of local time counted so.
