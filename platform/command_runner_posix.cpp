@@ -32,6 +32,7 @@
 #include "interrupt.h"
 #include "interrupt_posix.h"
 #include "name_lookup_posix.h"
+#include "text.h"
 
 namespace {
 
@@ -103,17 +104,8 @@ void Release(Captured* c) {
 // is lost, but still read, so that the tool is never kept waiting.
 void ReadPipe(Child* owner, Captured* c) {
     for (;;) {
-        if (c->room - c->size < 4096 && !owner->lost) {
-            size_t room = c->room < 65536 ? 65536 : 2 * c->room;
-            char* bytes = static_cast<char*>(realloc(c->bytes, room));
-            if (bytes) {
-                c->bytes = bytes;
-                c->room = room;
-            } else {
-                owner->lost = ENOMEM;
-            }
-        }
         char spill[4096];
+        if (!owner->lost && !MakeRoom(&c->bytes, c->size, &c->room, sizeof spill)) owner->lost = ENOMEM;
         bool keep = !owner->lost;
         ssize_t n = keep ? read(c->pipe, c->bytes + c->size, c->room - c->size)
                          : read(c->pipe, spill, sizeof spill);

@@ -15,6 +15,7 @@
 
 #include "command_runner.h"
 #include "console.h"
+#include "text.h"
 
 namespace {
 
@@ -65,17 +66,8 @@ void Inherit(HANDLE h, bool inherit) {
 DWORD WINAPI ReadPipe(void* arg) {
     Captured* c = static_cast<Captured*>(arg);
     for (;;) {
-        if (c->room - c->size < 4096 && !c->lost) {
-            size_t room = c->room < 65536 ? 65536 : 2 * c->room;
-            char* bytes = static_cast<char*>(realloc(c->bytes, room));
-            if (bytes) {
-                c->bytes = bytes;
-                c->room = room;
-            } else {
-                c->lost = true;
-            }
-        }
         char spill[4096];
+        if (!c->lost && !MakeRoom(&c->bytes, c->size, &c->room, sizeof spill)) c->lost = true;
         DWORD n = 0;
         BOOL read = c->lost ? ReadFile(c->pipe, spill, sizeof spill, &n, nullptr)
                             : ReadFile(c->pipe, c->bytes + c->size, static_cast<DWORD>(c->room - c->size), &n, nullptr);

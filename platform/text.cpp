@@ -2,6 +2,7 @@
 #include "text.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -47,6 +48,16 @@ bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n) {
     memcpy(out + *len, text, n);
     *len += n;
     out[*len] = '\0';
+    return true;
+}
+
+bool MakeRoom(char** bytes, size_t size, size_t* room, size_t more) {
+    if (*room - size >= more) return true;
+    size_t grown = *room < 65536 ? 65536 : 2 * *room;
+    char* moved = static_cast<char*>(realloc(*bytes, grown));
+    if (!moved) return false;
+    *bytes = moved;
+    *room = grown;
     return true;
 }
 

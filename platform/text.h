@@ -29,6 +29,11 @@ void CopyUpper(char* out, size_t cap, const char* text);
 // it. Returns false, out unchanged, when that does not fit.
 bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n);
 
+// Makes room for at least more bytes after the size used of a growing
+// buffer (*bytes, *room bytes long), by doubling it. Returns false, the
+// buffer as it was, when memory cannot be had.
+bool MakeRoom(char** bytes, size_t size, size_t* room, size_t more);
+
 // FNV-1a of n bytes; folded, of each byte with bit 5 cleared, so that texts
 // that differ only in ASCII case hash alike (and a few other bytes too).
 uint32_t NameHash(const char* name, size_t n, bool folded);
