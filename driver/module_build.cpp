@@ -1,5 +1,6 @@
 // One module line: its directive line, and for a source module the stamp
 // comparison and, when out of date, the tool run.
+#include <cstdio>
 #include <cstring>
 
 #include "interrupt.h"
@@ -198,5 +199,17 @@ bool BuildModule(Run* run, const char* line) {
     // The tool is given the source that was compared, as it is on disk.
     DiskName(source, disk, sizeof disk);
     if (!BuildCommand(run, tool, options, object, disk)) return NameTooLong(run, source);
-    return StartTool(run, run->command, object, false) || !(Failed(run) || Interrupted());
+    static CacheJob job;
+    job.valid = false;
+    if (run->cache.on) {
+        static std::string replay;
+        size_t output_size = 0;
+        if (TakeFromCache(run, &job, tool, full, object, disk, &replay, &output_size)) {
+            char text[sizeof Tool::text];
+            snprintf(text, sizeof text, "%s (cached)", run->command);
+            PassOnCached(run, text, object, replay, output_size);
+            return !(Failed(run) || Interrupted());
+        }
+    }
+    return StartTool(run, run->command, object, false, &job) || !(Failed(run) || Interrupted());
 }

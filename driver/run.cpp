@@ -97,6 +97,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
             return kFailure;
         }
     }
+    if (!StartCache(run)) return kFailure;
     run->autodepend = Switch("ZORBEX_AUTODEPEND") == 1;
     run->verbose = Switch("ZORBEX_VERBOSE") == 1;
     if (run->autodepend) StartDependencies(run);
@@ -132,6 +133,7 @@ int RunZorbex(Run* run, int argc, char** argv) {
     run->failure_place = kNoFailure;
     run->modules = run->running = run->first_tool = run->tools = 0;
     run->max_tools = CommandLimit();
-    if (!ReadProject(run)) return ExitFailed(run);
-    return FinishAndLink(run);
+    int code = ReadProject(run) ? FinishAndLink(run) : ExitFailed(run);
+    FinishCache(run);
+    return code;
 }

@@ -2,6 +2,8 @@
 // jobs are running, judged as each ends, and their captured output passed on
 // whole once every tool above has been. With one job a tool runs alone,
 // uncaptured, and is judged before the next project line is read.
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "console.h"
@@ -31,6 +33,7 @@ void Judge(Run* run, Tool* t) {
         run->exe_size = made.size;
     } else {
         run->settings.rebuilt = true;
+        if (t->job.valid && t->ending == Ending::kSuccess) StoreInCache(run, *t);
     }
 }
 
@@ -38,8 +41,13 @@ void PassOnEnded(Run* run) {
     while (run->tools > 0 && At(run, 0)->ended) {
         Tool* t = At(run, 0);
         // Shown with its output, where the sequential run shows it.
-        if (run->verbose && run->jobs > 1) WriteLine(t->text);
+        if (run->verbose && t->text[0]) WriteLine(t->text);
         int lost = t->child >= 0 ? FinishCommand(t->child) : 0;
+        if (t->replay) {
+            WriteOutput(t->replay, t->replay_output, false);
+            WriteOutput(t->replay + t->replay_output, t->replay_error, true);
+            free(t->replay);
+        }
         if (lost) {
             Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", t->output,
                  strerror(lost));
@@ -81,13 +89,42 @@ bool Making(Run* run, const char* output) {
     return false;
 }
 
+// A new tool at the queue's end, the queue having room.
+Tool* Queued(Run* run, int place, const char* output) {
+    Tool* t = At(run, run->tools++);
+    *t = Tool{};
+    t->child = -1;
+    t->place = place;
+    t->ending = Ending::kFailure;
+    CopyCut(t->output, sizeof t->output, output);
+    return t;
+}
+
 }  // namespace
+
+void PassOnCached(Run* run, const char* text, const char* object, const std::string& replay, size_t output_size) {
+    while (run->tools >= run->max_tools) WaitForOne(run);
+    Tool* t = Queued(run, run->modules, object);
+    t->ended = true;
+    t->ending = Ending::kSuccess;
+    if (run->verbose) CopyCut(t->text, sizeof t->text, text);
+    // Without memory for it the output is lost, and the run fails saying so.
+    t->replay = static_cast<char*>(malloc(replay.size() + 1));
+    if (t->replay) {
+        memcpy(t->replay, replay.data(), replay.size());
+        t->replay_output = output_size;
+        t->replay_error = replay.size() - output_size;
+    } else {
+        Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", object, strerror(ENOMEM));
+    }
+    PassOnEnded(run);
+}
 
 void AwaitSlot(Run* run) {
     while (run->running >= run->jobs) WaitForOne(run);
 }
 
-bool StartTool(Run* run, const char* command, const char* output, bool link) {
+bool StartTool(Run* run, const char* command, const char* output, bool link, const CacheJob* job) {
     // A full queue waits for the tool at its head, and a failure or an
     // interrupt met meanwhile starts nothing more.
     while (run->tools >= run->max_tools) WaitForOne(run);
@@ -95,14 +132,16 @@ bool StartTool(Run* run, const char* command, const char* output, bool link) {
     // Deleted first, so a failed build never leaves an old output that a
     // later run would take as up to date.
     RemoveFile(output);
-    Tool* t = At(run, run->tools++);
-    *t = Tool{-1, link ? kReaderPlace : run->modules, link, false, Ending::kFailure, {}, {}};
-    CopyCut(t->output, sizeof t->output, output);
-    if (run->verbose && run->jobs > 1) CopyCut(t->text, sizeof t->text, command);
-    if (run->verbose && run->jobs == 1) WriteLine(command);
+    Tool* t = Queued(run, link ? kReaderPlace : run->modules, output);
+    t->link = link;
+    if (job) t->job = *job;
+    // With the cache on, a tool's output is kept to be stored with its object.
+    bool captured = run->jobs > 1 || (job && job->valid);
+    if (run->verbose && captured) CopyCut(t->text, sizeof t->text, command);
+    if (run->verbose && !captured) WriteLine(command);
     FlushOutput();
     char problem[kMessageSize - 64];
-    t->child = StartCommand(command, run->jobs > 1, problem, sizeof problem);
+    t->child = StartCommand(command, captured, problem, sizeof problem);
     if (problem[0]) Fail(run, t->place, "Error: can't capture the output of the tool making %s: %s\n", output, problem);
     if (t->child < 0) {
         Ended(run, t, Ending::kFailure);

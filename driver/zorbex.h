@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "command_runner.h"
 #include "dependency_records.h"
@@ -60,6 +62,15 @@ struct ProjectSettings {
     bool rebuilt;
 };
 
+// What a compile's result is stored under in the object cache, and what
+// is checked before it is.
+struct CacheJob {
+    bool valid;
+    uint64_t key[2];
+    char source[kNameSize];       // absolute: the records must name it
+    char diagnostics[kNameSize];  // the file the tool writes its diagnostics to
+};
+
 // A tool started and not yet passed on, in project order.
 struct Tool {
     int child;  // its number with the command runner; -1 when it could not start
@@ -68,7 +79,11 @@ struct Tool {
     bool ended;
     Ending ending;
     char output[kNameSize];  // the file it is to make
-    char text[kCommandSize];  // its command line, to be shown with ZORBEX_VERBOSE
+    char text[kCommandSize + 16];  // its command line, to be shown with ZORBEX_VERBOSE
+    CacheJob job;             // its result is stored in the object cache when valid
+    char* replay;             // what a result taken from the cache wrote: output, then error
+    size_t replay_output;
+    size_t replay_error;
 };
 
 // Where a failure stands in project order: a tool's failure comes before
@@ -80,6 +95,29 @@ struct IncludedFile {
     char name[kNameSize];
     bool found;
     FileStamp stamp;
+};
+
+// The tool programs a run's compiles name, as the cache's keys hold them.
+constexpr int kCachedPrograms = 8;
+constexpr size_t kCachedWordSize = 16;
+struct CachedProgram {
+    char word[kCachedWordSize];
+    bool found;
+    char path[kNameSize];
+    FileStamp stamp;
+};
+
+struct ObjectCache {
+    bool on;
+    bool ready;  // its directory made absolute, and the current directory known
+    char dir[kNameSize];
+    uint64_t limit;  // bytes
+    char current_dir[kNameSize];
+    int programs;
+    CachedProgram program[kCachedPrograms];
+    uint64_t token;  // makes this run's names in the directory its own
+    unsigned temps;
+    unsigned long long hits, misses, stored, removed;
 };
 
 // Everything one run owns, from start-up to exit.
@@ -118,6 +156,7 @@ struct Run {
     size_t included_count;
     uint32_t included_hash[kIncludedFiles];
     IncludedFile included[kIncludedFiles];
+    ObjectCache cache;
 };
 
 // One run from the banner to the exit code, 0 or 255.
@@ -141,7 +180,10 @@ bool FailWrite(Run* run);
 // run->jobs tools run. StartTool returns false when the tool was not
 // started.
 void AwaitSlot(Run* run);
-bool StartTool(Run* run, const char* command, const char* output, bool link);
+bool StartTool(Run* run, const char* command, const char* output, bool link, const CacheJob* job = nullptr);
+// Queues a result taken from the cache, its output (output_size bytes of
+// replay, then its error) passed on in its turn.
+void PassOnCached(Run* run, const char* text, const char* object, const std::string& replay, size_t output_size);
 // Waits for the running tool that is to make output, if one is.
 void AwaitOutput(Run* run, const char* output);
 // Waits for every running tool and passes its output on.
@@ -175,6 +217,19 @@ bool Failed(const Run* run);
 // deletes the directive file. Returns 255.
 int ExitFailed(Run* run);
 void CloseProject(Run* run);
+
+// The object cache. StartCache reads ZORBEX_CACHE and ZORBEX_CACHE_SIZE;
+// false, the message written, when the size is not valid. TakeFromCache,
+// for a module to compile with the command in run->command: true when the
+// result was in the cache and is put in place, with what the tool wrote in
+// replay (output_size bytes of output, then its error); else job is readied
+// for StoreInCache, which keeps the result of a tool that made its object.
+// FinishCache keeps the cache to its size and adds the run's counts.
+bool StartCache(Run* run);
+bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
+                   const char* disk, std::string* replay, size_t* output_size);
+void StoreInCache(Run* run, const Tool& t);
+void FinishCache(Run* run);
 
 // Finishes the directive file and links. Returns the exit code.
 int FinishAndLink(Run* run);

@@ -38,5 +38,13 @@ int WaitForCommand(Ending* ending);
 // number (errno.h) of the reason.
 int FinishCommand(int command);
 
+// What a captured command that has ended wrote to its output and error,
+// kept until FinishCommand. False when some of it was lost.
+struct CapturedText {
+    const char* bytes;
+    size_t size;
+};
+bool CapturedOutput(int command, CapturedText* output, CapturedText* error);
+
 // The number of processors there are to run commands on; at least 1.
 int ProcessorCount();

@@ -288,6 +288,13 @@ int FinishCommand(int command) {
     return lost;
 }
 
+bool CapturedOutput(int command, CapturedText* output, CapturedText* error) {
+    const Child* c = &children[command];
+    *output = CapturedText{c->output.bytes, c->output.size};
+    *error = CapturedText{c->error.bytes, c->error.size};
+    return c->lost == 0;
+}
+
 int ProcessorCount() {
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1 : n > 1024 ? 1024 : static_cast<int>(n);

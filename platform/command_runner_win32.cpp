@@ -219,6 +219,13 @@ int FinishCommand(int command) {
     return lost;
 }
 
+bool CapturedOutput(int command, CapturedText* output, CapturedText* error) {
+    const Child* c = &children[command];
+    *output = CapturedText{c->output.bytes, c->output.size};
+    *error = CapturedText{c->error.bytes, c->error.size};
+    return !c->output.lost && !c->error.lost;
+}
+
 int ProcessorCount() {
     SYSTEM_INFO si;
     GetSystemInfo(&si);

@@ -36,3 +36,26 @@ int RemoveFile(const char* name);
 
 // Deletes a file under exactly this name. Returns 0, or -1.
 int RemoveExactFile(const char* name);
+
+// Puts the file from in the place of to in one step, so that a reader of to
+// finds the old file or the new one whole, never a part. Returns 0, or -1.
+int RenameFile(const char* from, const char* to);
+
+// Makes the directory, and any missing above it. Returns 0 when it is there.
+int MakeDirectories(const char* name);
+
+// Sets a file's modification time to now. Returns 0, or -1.
+int TouchFile(const char* name);
+
+// The plain files of a directory, read one at a time.
+struct Listing;
+struct ListedFile {
+    char name[256];
+    uint64_t size;
+    int64_t modified;  // seconds, only to put files in order of use
+};
+// Returns null when the directory cannot be read.
+Listing* OpenListing(const char* directory);
+// False at the end of the listing.
+bool NextListed(Listing* listing, ListedFile* file);
+void CloseListing(Listing* listing);

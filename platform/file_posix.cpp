@@ -1,11 +1,18 @@
 // Plain files on POSIX.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "file.h"
 #include "interrupt.h"
 #include "name_lookup_posix.h"
+#include "text.h"
 
 const char kLineEnd[] = "\n";
 
@@ -83,4 +90,66 @@ int RemoveExactFile(const char* name) {
     if (unlink(name) != 0) return -1;
     NameDeleted(name);
     return 0;
+}
+
+// A tool's output put in place by the driver: the listings learn of it as
+// of a tool's run.
+int RenameFile(const char* from, const char* to) {
+    ChangeStarting();
+    int r = rename(from, to) == 0 ? 0 : -1;
+    ToolRan();
+    return r;
+}
+
+int MakeDirectories(const char* name) {
+    struct stat st;
+    if (stat(name, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -1;
+    char path[kSystemNameSize];
+    size_t n = strlen(name);
+    if (n >= sizeof path) return -1;
+    memcpy(path, name, n + 1);
+    while (n > 1 && path[n - 1] == '/') path[--n] = '\0';
+    char* cut = strrchr(path, '/');
+    if (cut && cut > path) {
+        *cut = '\0';
+        if (MakeDirectories(path) != 0) return -1;
+        *cut = '/';
+    }
+    return mkdir(path, 0777) == 0 || errno == EEXIST ? 0 : -1;
+}
+
+int TouchFile(const char* name) { return utimensat(AT_FDCWD, name, nullptr, 0) == 0 ? 0 : -1; }
+
+// cppcheck-suppress ctuOneDefinitionRuleViolation
+struct Listing {
+    DIR* dir;
+};
+
+Listing* OpenListing(const char* directory) {
+    DIR* dir = opendir(directory);
+    Listing* l = dir ? static_cast<Listing*>(malloc(sizeof(Listing))) : nullptr;
+    if (l) {
+        l->dir = dir;
+    } else if (dir) {
+        closedir(dir);
+    }
+    return l;
+}
+
+bool NextListed(Listing* listing, ListedFile* file) {
+    DIR* dir = listing->dir;
+    while (const dirent* e = readdir(dir)) {
+        struct stat st;
+        if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        CopyCut(file->name, sizeof file->name, e->d_name);
+        file->size = static_cast<uint64_t>(st.st_size);
+        file->modified = st.st_mtime;
+        return true;
+    }
+    return false;
+}
+
+void CloseListing(Listing* listing) {
+    closedir(listing->dir);
+    free(listing);
 }

@@ -1,7 +1,12 @@
 // Plain files on Windows. The file system ignores case by itself.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "file.h"
+#include "text.h"
 
 const char kLineEnd[] = "\r\n";
 
@@ -52,3 +57,81 @@ int CloseFile(FileHandle file) {
 int RemoveFile(const char* name) { return DeleteFileA(name) ? 0 : -1; }
 
 int RemoveExactFile(const char* name) { return RemoveFile(name); }
+
+int RenameFile(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
+
+int MakeDirectories(const char* name) {
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : -1;
+    char path[MAX_PATH];
+    size_t n = strlen(name);
+    if (n >= sizeof path) return -1;
+    memcpy(path, name, n + 1);
+    while (n > 1 && (path[n - 1] == '\\' || path[n - 1] == '/')) path[--n] = '\0';
+    char* cut = nullptr;
+    for (char* p = path; *p; p++) {
+        if (*p == '\\' || *p == '/') cut = p;
+    }
+    // Not the root of a drive or a share: those are there or never made.
+    if (cut && cut > path && cut[-1] != ':' && cut[-1] != '\\' && cut[-1] != '/') {
+        char kept = *cut;
+        *cut = '\0';
+        if (MakeDirectories(path) != 0) return -1;
+        *cut = kept;
+    }
+    return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : -1;
+}
+
+int TouchFile(const char* name) {
+    HANDLE h = CreateFileA(name, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    bool set = SetFileTime(h, nullptr, nullptr, &now);
+    CloseHandle(h);
+    return set ? 0 : -1;
+}
+
+// cppcheck-suppress ctuOneDefinitionRuleViolation
+struct Listing {
+    HANDLE search;
+    WIN32_FIND_DATAA found;
+    bool pending;  // found holds an entry not yet returned
+};
+
+Listing* OpenListing(const char* directory) {
+    char pattern[MAX_PATH];
+    if (snprintf(pattern, sizeof pattern, "%s\\*", directory) >= static_cast<int>(sizeof pattern)) return nullptr;
+    Listing* l = static_cast<Listing*>(malloc(sizeof(Listing)));
+    if (!l) return nullptr;
+    l->search = FindFirstFileA(pattern, &l->found);
+    l->pending = true;
+    if (l->search == INVALID_HANDLE_VALUE) {
+        free(l);
+        return nullptr;
+    }
+    return l;
+}
+
+bool NextListed(Listing* listing, ListedFile* file) {
+    while (listing->pending || FindNextFileA(listing->search, &listing->found)) {
+        listing->pending = false;
+        const WIN32_FIND_DATAA& f = listing->found;
+        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        CopyCut(file->name, sizeof file->name, f.cFileName);
+        file->size = static_cast<uint64_t>(f.nFileSizeHigh) << 32 | f.nFileSizeLow;
+        uint64_t ticks = static_cast<uint64_t>(f.ftLastWriteTime.dwHighDateTime) << 32 |
+                         f.ftLastWriteTime.dwLowDateTime;
+        file->modified = static_cast<int64_t>(ticks / 10000000);
+        return true;
+    }
+    return false;
+}
+
+void CloseListing(Listing* listing) {
+    FindClose(listing->search);
+    free(listing);
+}

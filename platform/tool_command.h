@@ -1,6 +1,8 @@
 // How the Watcom tools of this system are named and take their switches.
 #pragma once
 
+#include <cstddef>
+
 // The character that starts a switch. The Windows-hosted tools take "/" as
 // well as "-"; the POSIX-hosted ones take only "-" and read a word that
 // begins with "/" as a file name.
@@ -16,3 +18,7 @@ extern const bool kLowerCaseTools;
 // Whether the object is named on the command line ("fo="). Left alone, the
 // POSIX-hosted tools name it after the source as written, with ".o".
 extern const bool kNameObject;
+
+// The program file that the command interpreter runs for a command word,
+// found as it finds it: 0 with its name in out (cap bytes), or -1.
+int FindProgram(const char* word, char* out, size_t cap);

@@ -14,6 +14,9 @@
 //   localtime    record stamps in local time
 //   wine         record names as the Windows-hosted tools under Wine do
 //   run TEXT     have the shell run TEXT first
+//   warn TEXT    a compiler's warning: "Warning! TEXT" on standard error
+//                and in BASE.err, the source's base name as written; a
+//                compile without one removes BASE.err
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
 // given and makes the "-fo=" name, else the source's base name as written
@@ -136,7 +139,8 @@ bool Dependency(const std::string& tool, const std::filesystem::path& file, std:
     return true;
 }
 
-bool ObjectFile(const std::string& tool, const std::string& source, const std::string& text, std::string* object) {
+bool ObjectFile(const std::string& tool, const std::string& source, const std::string& text, bool listed,
+                std::string* object) {
     std::string records, headers, line;
     bool assembler = tool == "WASM";
     for (std::istringstream in(text); std::getline(in, line);) {
@@ -149,8 +153,8 @@ bool ObjectFile(const std::string& tool, const std::string& source, const std::s
     if (!Dependency(tool, source, &records)) return false;
     std::string base = LastPart(source);
     *object = Record(0x80, static_cast<char>(base.size()) + base) +
-              (tool.compare(0, 3, "WPP") == 0 ? headers + records : records + headers) +
-              Record(0x88, "\x80\xE9") + Record(0x96, std::string(1, '\0'));
+              (!listed ? "" : tool.compare(0, 3, "WPP") == 0 ? headers + records : records + headers) +
+              (!listed ? "" : Record(0x88, "\x80\xE9")) + Record(0x96, std::string(1, '\0'));
     return true;
 }
 
@@ -163,11 +167,13 @@ int Complain(const std::string& message) {
 int Compile(const std::string& tool, int argc, char** argv) {
     std::string target, object, text;
     std::vector<std::string> files;
+    bool listed = true;  // "-zld": no dependency records
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (word[0] != '-' && (!kWindows || word[0] != '/')) files.push_back(word);
         else if (word.compare(1, 3, "bt=") == 0) target = Upper(word.substr(4));
         else if (word.compare(1, 3, "fo=") == 0) object = word.substr(4);
+        else if (word.substr(1) == "zld") listed = false;
         else if (tool == "WASM" && word.substr(1) == "d__" + target + "__") {  // made by "-bt="
             return Complain("Error! E230: Label '" + word.substr(2) + "' is already defined");
         }
@@ -186,7 +192,14 @@ int Compile(const std::string& tool, int argc, char** argv) {
     if (object.empty()) object = kWindows ? Upper(base) + ".OBJ" : base + ".o";
     if (LastPart(object).find('.') == std::string::npos) object += kWindows ? ".obj" : ".o";
     std::string bytes;
-    if (!ObjectFile(tool, source, text, &bytes)) return 1;
+    if (!ObjectFile(tool, source, text, listed, &bytes)) return 1;
+    std::string diagnostics = base + ".err";
+    if (const std::string* warning = Option(tool, "warn")) {
+        Complain("Warning! " + *warning);
+        WriteFile(diagnostics, source + "(1): Warning! " + *warning + "\n");
+    } else {
+        std::remove(diagnostics.c_str());
+    }
     if (Option(tool, "read") && std::printf("? ") && !std::fflush(stdout)) {
         std::getline(std::cin, text);
         bytes = text + "\n";

@@ -6,6 +6,8 @@
 //   's'  stamps hold valid fields, and a later time never gives an earlier one
 //   'r'  dependency records: the same steps whether the object is read whole
 //        or a few bytes at a time, each name within the bytes read
+//   'c'  cache files: one whose closing hash is put right is read back
+//        within its bytes or refused, and one read is written back the same
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "args.h"
+#include "cache_file.h"
 #include "file_stamp.h"
 #include "path.h"
 #include "record_walk.h"
@@ -78,6 +81,26 @@ void Stamps(const uint8_t* d) {
     if (key(t[1]) <= key(t[0])) Check(!LaterStamp(date[1], time[1], date[0], time[0]));
 }
 
+void CacheFile(std::string bytes) {
+    CacheHash key = {0, 0};
+    if (bytes.size() >= 40) {
+        memcpy(&key, bytes.data() + 8, sizeof key);  // the fuzzer's own key, little-endian as written
+        CacheHash whole = XXH3_128bits(bytes.data(), bytes.size() - 16);
+        memcpy(&bytes[bytes.size() - 16], &whole, sizeof whole);
+    }
+    std::vector<char> file(bytes.begin(), bytes.end());  // on the heap, so a read past it is caught
+    CachedResult result;
+    if (!ReadCacheFile(file.data(), file.size(), key, &result)) return;
+    const char* end = file.data() + file.size();
+    for (std::string_view v : {result.object, result.output, result.error, result.diagnostics_text}) {
+        Check(v.empty() || (v.data() >= file.data() && v.data() + v.size() <= end));
+    }
+    for (const CachedInput& input : result.inputs) {
+        Check(input.name.size() >= 1 && input.name.data() >= file.data() && input.name.data() + input.name.size() <= end);
+    }
+    Check(CacheFileBytes(key, result) == bytes);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string object(reinterpret_cast<const char*>(data + 2), size - 2);
         Check(Walk(object, object.size() + 1) == Walk(object, 1 + data[1] % 16));
     }
+    if (size >= 1 && data[0] == 'c') CacheFile(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
     if (size < 3) return 0;
     std::string text(reinterpret_cast<const char*>(data + 3), size - 3);
     text.resize(strlen(text.c_str()));

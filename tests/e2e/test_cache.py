@@ -1,0 +1,167 @@
+# ZORBEX_CACHE: a compile whose command and files were seen before is taken
+# from the cache. A row builds with the cache, deletes what the build made
+# (as a fresh checkout has it), changes things and builds again: the tools
+# that run then are those whose compile was not seen, and the output is
+# that of the first build.
+import os, threading
+import pytest
+from runner import *
+
+FILES = {"MAIN.C": b'#include "GREET.H"\n', "GREET.H": b"\n", "UTIL.C": b"\n"}
+PROJECT = "main.c\nutil.c\n"
+MAIN, UTIL = f"WCC386 {NT} MAIN.C", f"WCC386 {NT} UTIL.C"
+BOTH = [MAIN, UTIL, LINK]
+ON = {"ZORBEX_CACHE": "CACHE"}  # from the current directory
+EAST = {"TZ": "XST-3"}  # local time three hours after UTC
+
+
+def clean(d):
+    for e in os.listdir(d):
+        if e.upper().endswith((".OBJ", ".EXE", ".ERR")) or e == "STANDIN.LOG":
+            os.remove(os.path.join(d, e))
+
+
+def stats(d):
+    words = (read(d, "CACHE/stats.txt") or "").split()
+    return dict(zip(words[::2], map(int, words[1::2])))
+
+
+def edit(d, changes):
+    for name, content in changes.items():
+        if content is None:  # touched only
+            os.utime(path(d, name))
+        else:
+            with open(path(d, name), "wb") as f:
+                f.write(content)
+
+
+# id, changes before the second build (content; None: touched; a new
+# project too), its environment, the tools it runs, the counts of both
+# builds (hits, misses, stored), control lines, the first project
+ROWS = [
+    ("hit", {}, {}, [LINK], (2, 2, 2)),
+    ("source edited", {"MAIN.C": b'#include "GREET.H"\nint x;\n'}, {}, [MAIN, LINK], (1, 3, 3)),
+    ("header edited", {"GREET.H": b"int y;\n"}, {}, [MAIN, LINK], (1, 3, 3)),
+    # The content counts, not the stamp: the records get the new one.
+    ("header touched", {"GREET.H": None, "MAIN.C": None}, {}, [LINK], (2, 2, 2)),
+    ("header touched, records in local time", {"GREET.H": None}, EAST, [LINK], (2, 2, 2), ["* localtime"]),
+    ("option changed", {"ZORBEX.ZBX": b".wccopt -ox\n" + b(PROJECT)}, {},
+     [f"WCC386 -ox {NT} MAIN.C", f"WCC386 -ox {NT} UTIL.C", LINK], (0, 4, 4)),
+    ("target changed", {"ZORBEX.ZBX": b".target dos4g\n" + b(PROJECT)}, {},
+     ["WCC386 /bt=DOS4G /d__DOS__ MAIN.C", "WCC386 /bt=DOS4G /d__DOS__ UTIL.C", LINK], (0, 4, 4)),
+    ("INCLUDE changed", {}, {"INCLUDE": "elsewhere"}, BOTH, (0, 4, 4)),
+    ("tool's own variable changed", {}, {"WCC386": "-zq"}, BOTH, (0, 4, 4)),
+    ("no records", {}, {}, [f"WCC386 -zld {NT} MAIN.C", f"WCC386 -zld {NT} UTIL.C", LINK], (0, 4, 0), [],
+     ".wccopt -zld\n" + PROJECT),
+    # Failed, though it made its object.
+    ("failed compile", {"STANDIN.CTL": b""}, {}, [UTIL, LINK], (1, 3, 2), ["UTIL.C fail"]),
+    ("output and diagnostics", {}, {}, [LINK], (2, 2, 2), ["MAIN.C print hello", "MAIN.C warn W131: no prototype"]),
+    ("stale diagnostics removed", {"MAIN.err": b"old\n"}, {}, [LINK], (2, 2, 2)),
+    ("verbose", {}, {"ZORBEX_VERBOSE": "1"}, [LINK], (2, 2, 2)),
+]
+
+
+@pytest.mark.parametrize("row", ROWS, ids=[r[0] for r in ROWS])
+def test_cache(tmp_path, row):
+    id, changes, env, tools, counts, ctl, project = row + ([], PROJECT)[len(row) - 5:]
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(project), "STANDIN.CTL": b("".join(c + "\n" for c in ctl))})
+    code, out, err = run(d, env={**ON, "TZ": env.get("TZ", "UTC0")})
+    assert code == 0, err
+    diagnostics = read(d, "MAIN.err")
+    clean(d)
+    edit(d, changes)
+    env = {**ON, **env}
+    again = run(d, env=env)
+    assert log(d) == [cmd(t) for t in tools] or (PARALLEL and sorted(log(d)) == sorted(map(cmd, tools)))
+    if tools == [LINK]:
+        shown = "".join(cmd(t) + " (cached)\n" for t in BOTH[:2]) + LINK + "\n"
+        assert again == (0, out.replace(crlf(BANNER), crlf(BANNER + shown)) if "ZORBEX_VERBOSE" in env else out, err)
+        assert read(d, "MAIN.err") == (None if "stale" in id else diagnostics)
+        # The records carry the files' stamps of now: up to date for them.
+        os.remove(path(d, "STANDIN.LOG"))
+        assert run(d, env={**env, "ZORBEX_AUTODEPEND": "1"})[:2] == (0, crlf(BANNER + NOTHING)) and log(d) == []
+    assert again[0] == 0, again
+    assert stats(d) == dict(zip(("hits", "misses", "stored", "removed"), (*counts, 0)))
+
+
+FLAT = [Row(f"size {value!r}", "a.obj\n", {}, f"Error: invalid ZORBEX_CACHE_SIZE value: {value}\n", 255,
+            env={**ON, "ZORBEX_CACHE_SIZE": value}, left=[]) for value in ["0", "-1", "1.5", "1M"]]
+FLAT += [
+    Row("size unread without the cache", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"),
+        env={"ZORBEX_CACHE_SIZE": "x"}),
+    Row("unset is off", "a.c\n", {"A.C": OLD}, done("A.EXE"), env={"ZORBEX_CACHE": ""}, left=["A.C", "A.EXE", "A.OBJ"]),
+]
+
+
+@pytest.mark.parametrize("r", FLAT, ids=ids(FLAT))
+def test_settings(tmp_path, r):
+    check(tmp_path, r)
+
+
+# A cache that cannot be written: the build goes on as without it, and
+# with ZORBEX_VERBOSE=1 says so once.
+def test_not_writable(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT), "CACHE": OLD})
+    code, out, err = run(d, env={**ON, "ZORBEX_VERBOSE": "1"})
+    assert code == 0 and out.count("Object cache not used from here on: can't make ") == 1, out
+    assert sorted(log(d)) == sorted(map(cmd, BOTH))
+
+
+# A file of the cache cut, changed, swapped for another's or left empty is
+# a miss, and is replaced: the next build takes it.
+DAMAGE = [
+    ("cut", lambda data, other: data[:-1]),
+    ("a byte changed", lambda data, other: data[:40] + bytes([data[40] ^ 1]) + data[41:]),
+    ("another key's file", lambda data, other: other),
+    ("empty", lambda data, other: b""),
+]
+
+
+@pytest.mark.parametrize("how", DAMAGE, ids=[d[0] for d in DAMAGE])
+def test_damaged(tmp_path, how):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
+    assert run(d, env=ON)[0] == 0
+    names = sorted(n for n in os.listdir(path(d, "CACHE")) if n != b"stats.txt")
+    data = [open(os.path.join(path(d, "CACHE"), n), "rb").read() for n in names]
+    for i, n in enumerate(names):
+        with open(os.path.join(path(d, "CACHE"), n), "wb") as f:
+            f.write(how[1](data[i], data[1 - i]))
+    for tools in (BOTH, [LINK]):
+        clean(d)
+        assert run(d, env=ON)[0] == 0 and log(d) == [cmd(t) for t in tools] or PARALLEL
+
+
+# Two builds at once in two trees, on one cache: each gets its objects,
+# and the next builds take them all.
+def test_two_at_once(tmp_path):
+    trees = [os.path.join(str(tmp_path), t) for t in ("FIRST", "SECOND")]
+    env = {"ZORBEX_CACHE": os.path.join(str(tmp_path), "CACHE")}
+    for t in trees:
+        make(t, {**{f"M{i}.C": b"int x%d;\n" % i for i in range(20)},
+                 "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(20)))})
+    for tools in (20, 0):
+        results = [None, None]
+        threads = [threading.Thread(target=lambda i: results.__setitem__(i, run(trees[i], env=env)), args=(i,))
+                   for i in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert [r[:2] for r in results] == [(0, crlf(BANNER + done("M0.EXE")))] * 2
+        for i, t in enumerate(trees):
+            assert len(log(t)) == tools + 1 and ("FIRST", "SECOND")[i] in read(t, "M7.OBJ").upper()
+            clean(t)
+
+
+# Past its size, the least recently used results go until it holds 90%.
+def test_size_limit(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b("main.c\nutil.c\ngreet.c\n"), "GREET.C": b"\n",
+             "STANDIN.CTL": b("* flood 300000\n")})
+    env = {**ON, "ZORBEX_CACHE_SIZE": "1"}
+    assert run(d, env=env)[0] == 0
+    assert stats(d) == {"hits": 0, "misses": 3, "stored": 3, "removed": 2}
+    assert len(os.listdir(path(d, "CACHE"))) == 2
