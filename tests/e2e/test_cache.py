@@ -3,7 +3,7 @@
 # (as a fresh checkout has it), changes things and builds again: the tools
 # that run then are those whose compile was not seen, and the output is
 # that of the first build.
-import os, threading
+import os, re, shutil, subprocess, threading
 import pytest
 from runner import *
 
@@ -165,3 +165,36 @@ def test_size_limit(tmp_path):
     assert run(d, env=env)[0] == 0
     assert stats(d) == {"hits": 0, "misses": 3, "stored": 3, "removed": 2}
     assert len(os.listdir(path(d, "CACHE"))) == 2
+
+
+# Another tool program found first on the search path, then the same one
+# changed: each is another compile.
+def test_tool_changed(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
+    assert run(d, env=ON)[0] == 0
+    tool = per("wcc386", "WCC386.EXE")
+    os.makedirs(os.path.join(d, "BIN"))
+    shutil.copy2(os.path.join(TOOLS, tool), os.path.join(d, "BIN", tool))
+    first = {"WINEPATH": windows_name(os.path.join(d, "BIN")) + ";" + windows_name(TOOLS)} if WINDOWS else \
+        {"PATH": os.path.join(d, "BIN") + os.pathsep + TOOLS + os.pathsep + os.environ["PATH"]}
+    touch = lambda: os.utime(os.path.join(d, "BIN", tool), (0, 0))
+    for change, tools in ((None, BOTH), (touch, BOTH), (None, [LINK])):
+        change and change()
+        clean(d)
+        assert run(d, env={**ON, **first})[0] == 0
+        assert sorted(log(d)) == sorted(map(cmd, tools))
+
+
+# With nothing to build, the cache is not even looked at.
+@pytest.mark.skipif(WINDOWS or not shutil.which("strace"), reason="strace of the POSIX build")
+def test_no_op_calls(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
+    assert run(d, env=ON)[0] == 0
+    calls = []
+    for env in ({}, ON):
+        subprocess.run(["strace", "-o", "TRACE", *command()], cwd=d, env=environment({**env, "ASAN_OPTIONS": "detect_leaks=0"}),
+                       stdout=subprocess.DEVNULL)
+        calls.append(re.findall(r"^(\w+)\(", read(d, "TRACE"), re.M))
+    assert calls[0] == calls[1]
