@@ -32,7 +32,7 @@ struct CachedResult {
     std::string_view object;
     std::string_view output;
     std::string_view error;
-    bool diagnostics;  // the tool left a diagnostics file
+    bool diagnostics = false;  // the tool left a diagnostics file
     std::string_view diagnostics_text;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "args.h"
+#include "cache_file.h"
 #include "file_search.h"
 #include "path.h"
 #include "record_walk.h"
@@ -174,7 +175,24 @@ void Texts() {
           !strcmp(WithoutDrive("Z:x"), "Z:x") && !strcmp(WithoutDrive("1:\\x"), "1:\\x"), "a drive is the root");
 }
 
+// A cache file reads back as it was written, the smallest one too; one of
+// another key, or cut, is refused.
+void CacheFiles() {
+    CachedResult full, least, back;
+    full.inputs = {{"/s/main.c", true, {1, 2}}, {"/s/greet.h", false, {3, 4}}};
+    full.object = "OBJ", full.output = "out", full.diagnostics = true, full.diagnostics_text = "w\n";
+    least.inputs = {{"x", false, {5, 6}}};
+    CacheHash key = {7, 8};
+    for (const CachedResult& r : {full, least}) {
+        std::string file = CacheFileBytes(key, r);
+        Check(ReadCacheFile(file.data(), file.size(), key, &back) && CacheFileBytes(key, back) == file, "read back");
+        Check(!ReadCacheFile(file.data(), file.size(), CacheHash{7, 9}, &back), "another key");
+        Check(!ReadCacheFile(file.data(), file.size() - 1, key, &back), "cut");
+    }
+}
+
 int main() {
+    CacheFiles();
     Records();
     Texts();
     SplitTable();
