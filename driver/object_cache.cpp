@@ -97,16 +97,16 @@ bool ReadWhole(const char* name, std::string* out) {
 }
 
 // Writes bytes under a name of the cache's own, then puts it in place in
-// one step. False when either fails.
-bool WriteInPlace(const char* name, std::string_view bytes, const char* temp) {
+// one step. Returns 0; 1 when the bytes could not be written, so nothing
+// more will be; 2 when another took the place meanwhile (a system that
+// will not rename over a file being read), which costs only this result.
+int WriteInPlace(const char* name, std::string_view bytes, const char* temp) {
     FileHandle file = CreateForWriting(temp);
-    if (file == kNoFile) return false;
+    if (file == kNoFile) return 1;
     bool written = WriteBlock(file, bytes.data(), bytes.size()) == 0;
-    if (CloseFile(file) != 0 || !written || RenameFile(temp, name) != 0) {
-        RemoveExactFile(temp);
-        return false;
-    }
-    return true;
+    int failed = CloseFile(file) != 0 || !written ? 1 : RenameFile(temp, name) != 0 ? 2 : 0;
+    if (failed) RemoveExactFile(temp);
+    return failed;
 }
 
 // A name of this run's own in the cache's directory, where runs on other
@@ -191,9 +191,9 @@ bool InputsUnchanged(const CachedResult& result, std::vector<FileStamp>* stamps)
 bool PutInPlace(const CacheJob& job, const char* object, const CachedResult& result,
                 std::string* bytes) {
     RemoveFile(object);
-    if (!WriteInPlace(object, *bytes, kObjectTemp)) return false;
+    if (WriteInPlace(object, *bytes, kObjectTemp) != 0) return false;
     if (result.diagnostics) {
-        return WriteInPlace(job.diagnostics, result.diagnostics_text, kObjectTemp);
+        return WriteInPlace(job.diagnostics, result.diagnostics_text, kObjectTemp) == 0;
     }
     RemoveExactFile(job.diagnostics);
     return true;
@@ -306,8 +306,9 @@ void StoreInCache(Run* run, const Tool& t) {
     EntryName(run, key, name, sizeof name);
     if (c->stored == 0 && MakeDirectories(c->dir) != 0) return GiveUp(run, "make", c->dir);
     TempName(run, temp, sizeof temp);
-    if (!WriteInPlace(name, CacheFileBytes(key, result), temp)) return GiveUp(run, "write", name);
-    c->stored++;
+    int failed = WriteInPlace(name, CacheFileBytes(key, result), temp);
+    if (failed == 1) return GiveUp(run, "write", name);
+    c->stored += failed == 0;
 }
 
 namespace {
@@ -362,5 +363,5 @@ void FinishCache(Run* run) {
                      counts[3] + c->removed, kLineEnd);
     if (c->stored == 0 && MakeDirectories(c->dir) != 0) return GiveUp(run, "make", c->dir);
     TempName(run, temp, sizeof temp);
-    if (!WriteInPlace(name, std::string_view(out, static_cast<size_t>(n)), temp)) GiveUp(run, "write", name);
+    if (WriteInPlace(name, std::string_view(out, static_cast<size_t>(n)), temp) == 1) GiveUp(run, "write", name);
 }
