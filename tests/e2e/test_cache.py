@@ -37,7 +37,8 @@ def edit(d, changes):
 
 # id, changes before the second build (content; None: touched; a new
 # project too), its environment, the tools it runs, the counts of both
-# builds (hits, misses, stored), control lines, the first project
+# builds (hits, misses, stored), control lines, the first project, the
+# first build's environment
 ROWS = [
     ("hit", {}, {}, [LINK], (2, 2, 2)),
     ("source edited", {"MAIN.C": b'#include "GREET.H"\nint x;\n'}, {}, [MAIN, LINK], (1, 3, 3)),
@@ -51,6 +52,8 @@ ROWS = [
      ["WCC386 /bt=DOS4G /d__DOS__ MAIN.C", "WCC386 /bt=DOS4G /d__DOS__ UTIL.C", LINK], (0, 4, 4)),
     ("INCLUDE changed", {}, {"INCLUDE": "elsewhere"}, BOTH, (0, 4, 4)),
     ("tool's own variable changed", {}, {"WCC386": "-zq"}, BOTH, (0, 4, 4)),
+    ("a value under another variable", {}, {"INC386": "elsewhere"}, BOTH, (0, 4, 4), [], PROJECT,
+     {"INCLUDE": "elsewhere"}),
     ("no records", {}, {}, [f"WCC386 -zld {NT} MAIN.C", f"WCC386 -zld {NT} UTIL.C", LINK], (0, 4, 0), [],
      ".wccopt -zld\n" + PROJECT),
     # Failed, though it made its object.
@@ -63,10 +66,10 @@ ROWS = [
 
 @pytest.mark.parametrize("row", ROWS, ids=[r[0] for r in ROWS])
 def test_cache(tmp_path, row):
-    id, changes, env, tools, counts, ctl, project = row + ([], PROJECT)[len(row) - 5:]
+    id, changes, env, tools, counts, ctl, project, first = row + ([], PROJECT, {})[len(row) - 5:]
     d = str(tmp_path)
     make(d, {**FILES, "ZORBEX.ZBX": b(project), "STANDIN.CTL": b("".join(c + "\n" for c in ctl))})
-    code, out, err = run(d, env={**ON, "TZ": env.get("TZ", "UTC0")})
+    code, out, err = run(d, env={**ON, "TZ": env.get("TZ", "UTC0"), **first})
     assert code == 0, err
     diagnostics = read(d, "MAIN.err")
     clean(d)
