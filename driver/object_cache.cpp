@@ -62,13 +62,12 @@ CacheHash KeyOf(Run* run, const char* tool, const char* source) {
     char word[kCachedWordSize];
     CopyToolName(word, sizeof word, tool);
     HashProgram(run, &state, word);
-    // The variables the tools read: their default options, the include path
-    // and the tool set's directory.
+    // The variables the tools read, each known by its place: their default
+    // options, the include path and the tool set's directory.
     char target_include[32];
     snprintf(target_include, sizeof target_include, "%s_INCLUDE", kTargets[run->settings.target].name);
     for (const char* name : {tool, static_cast<const char*>(target_include), "INC386", "INCLUDE", "WATCOM"}) {
         const char* value = getenv(name);
-        HashText(&state, name);
         HashText(&state, value ? value : "");
         XXH3_128bits_update(&state, value ? "=" : "-", 1);
     }
