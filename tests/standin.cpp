@@ -12,6 +12,7 @@
 //   flood N      write N bytes to standard output and N to standard error
 //   read         prompt "? " and make the object of the line typed
 //   localtime    record stamps in local time
+//   checksum     records with checksums (else 0, "none")
 //   wine         record names as the Windows-hosted tools under Wine do
 //   run TEXT     have the shell run TEXT first
 //   warn TEXT    a compiler's warning: "Warning! TEXT" on standard error
@@ -117,7 +118,10 @@ constexpr bool kWindows = std::filesystem::path::preferred_separator == '\\';
 // end record, and LNAMES. False when a file cannot be opened.
 std::string Record(int type, const std::string& data) {
     size_t n = data.size() + 1;
-    return std::string{static_cast<char>(type), static_cast<char>(n), static_cast<char>(n >> 8)} + data + '\0';
+    std::string r = std::string{static_cast<char>(type), static_cast<char>(n), static_cast<char>(n >> 8)} + data;
+    unsigned sum = 0;
+    for (char c : r) sum += static_cast<unsigned char>(c);
+    return r + static_cast<char>(Option("", "checksum") ? -sum : 0);
 }
 
 bool Dependency(const std::string& tool, const std::filesystem::path& file, std::string* out) {

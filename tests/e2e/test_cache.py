@@ -46,6 +46,7 @@ ROWS = [
     # The content counts, not the stamp: the records get the new one.
     ("header touched", {"GREET.H": None, "MAIN.C": None}, {}, [LINK], (2, 2, 2)),
     ("header touched, records in local time", {"GREET.H": None}, EAST, [LINK], (2, 2, 2), ["* localtime"]),
+    ("header touched, records with checksums", {"GREET.H": None}, {}, [LINK], (2, 2, 2), ["* checksum"]),
     ("option changed", {"ZORBEX.ZBX": b".wccopt -ox\n" + b(PROJECT)}, {},
      [f"WCC386 -ox {NT} MAIN.C", f"WCC386 -ox {NT} UTIL.C", LINK], (0, 4, 4)),
     ("target changed", {"ZORBEX.ZBX": b".target dos4g\n" + b(PROJECT)}, {},
@@ -81,6 +82,11 @@ def test_cache(tmp_path, row):
         shown = "".join(cmd(t) + " (cached)\n" for t in BOTH[:2]) + LINK + "\n"
         assert again == (0, out.replace(crlf(BANNER), crlf(BANNER + shown)) if "ZORBEX_VERBOSE" in env else out, err)
         assert read(d, "MAIN.err") == (None if "stale" in id else diagnostics)
+        o, at = read(d, "MAIN.OBJ"), 0
+        while "checksum" in id and o[at] != "\x96":  # each record's bytes add up to 0
+            end = at + 3 + ord(o[at + 1]) + 256 * ord(o[at + 2])
+            assert sum(map(ord, o[at:end])) % 256 == 0
+            at = end
         # The records carry the files' stamps of now: up to date for them.
         os.remove(path(d, "STANDIN.LOG"))
         assert run(d, env={**env, "ZORBEX_AUTODEPEND": "1"})[:2] == (0, crlf(BANNER + NOTHING)) and log(d) == []
