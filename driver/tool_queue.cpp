@@ -1,7 +1,9 @@
 // The tools of a run, in project order: started while fewer than the run's
 // jobs are running, judged as each ends, and their captured output passed on
 // whole once every tool above has been. With one job a tool runs alone,
-// uncaptured, and is judged before the next project line is read.
+// uncaptured unless its output is to be kept in the object cache, and is
+// judged before the next project line is read. A result taken from the
+// cache waits in the queue as a tool that has ended.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
