@@ -230,15 +230,18 @@ Listing* FindListing(const char* dir, size_t n) {
     return nullptr;
 }
 
+// The length of a name's directory part: up to its last "/".
+size_t DirLength(const char* path) {
+    const char* slash = strrchr(path, '/');
+    return slash ? static_cast<size_t>(slash + 1 - path) : 0;
+}
+
 // Whether the component (n characters at name) is an entry of the directory
-// matched so far, out, exactly as written.
+// matched so far, the first len characters of out (what follows them is
+// scratch), exactly as written.
 bool ExistsAsWritten(char* out, size_t cap, size_t len, const char* name, size_t n) {
-    size_t end = len;
-    if (!Append(out, cap, &end, name, n)) return false;
     struct stat st;
-    bool exists = lstat(out, &st) == 0;
-    out[len] = '\0';
-    return exists;
+    return Append(out, cap, &len, name, n) && lstat(out, &st) == 0;
 }
 
 // Several entries may match a component without regard to case; so many
@@ -407,12 +410,9 @@ struct Choice {
 int Match(const char* path, char* out, size_t cap, bool may_read, bool recheck) {
     size_t len = 0;
     if (cap == 0) return -1;
-    const char* slash = strrchr(path, '/');
-    size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
-    size_t last_len = strlen(path + dir_len);
-    bool plain_last = last_len > 0 && !IsDots(path + dir_len, last_len);
-    const Recent* r = plain_last ? FindRecent(path, dir_len) : nullptr;
-    if (r && MatchRecent(*r, path, dir_len, last_len, out, cap) == 0) return 0;
+    size_t dir_len = DirLength(path);
+    const Recent* r = FindRecent(path, dir_len);
+    if (r && MatchRecent(*r, path, dir_len, strlen(path + dir_len), out, cap) == 0) return 0;
     out[0] = '\0';
     const char* p = path;
     if (*p == '/') {
@@ -445,7 +445,6 @@ int Match(const char* path, char* out, size_t cap, bool may_read, bool recheck) 
                     const Choice& back = choices[--depth];
                     p = back.at;
                     len = back.len;
-                    out[len] = '\0';
                     skip = back.next;
                     continue;
                 }
@@ -550,7 +549,6 @@ bool GuardLinks(const std::string& dir) {
 }
 
 void ChangeStarting() {
-    ForgetRecent();
     epoch++;
     for (size_t i = listings.size(); i-- > 0;) {
         Listing& l = listings[i];
@@ -571,8 +569,7 @@ void ToolRan() {
 }
 
 void NameDeleted(const char* path) {
-    const char* slash = strrchr(path, '/');
-    size_t dir_len = slash ? static_cast<size_t>(slash + 1 - path) : 0;
+    size_t dir_len = DirLength(path);
     Listing* l = FindListing(path, dir_len);
     if (l) Remove(l, path + dir_len);
     epoch++;
