@@ -11,6 +11,7 @@
 #include "args.h"
 #include "cache_file.h"
 #include "file_search.h"
+#include "name_lookup_posix.h"
 #include "path.h"
 #include "record_walk.h"
 #include "text.h"
@@ -166,6 +167,9 @@ void Texts() {
     size_t len = 3;
     Check(Append(out, sizeof out, &len, "defg", 4) && len == 7 && !strcmp(out, "abcdefg"), "append to fit");
     Check(!Append(out, sizeof out, &len, "h", 1) && len == 7 && !strcmp(out, "abcdefg"), "append past");
+    std::string name(8, 'Z');
+    Check(SystemName("a\\b\\cde", name.data(), 8) == name.data() && name == std::string("a/b/cde", 8) &&
+          !SystemName("a\\b\\cdef", name.data(), 8), "system name fills its buffer");
     Check(SamePrefix(".TARGET nt", ".target ", 8) && !SamePrefix(".targe", ".target ", 8), "prefix");
     Check(SameText("a.c", "A.C") && !SameText("a.c", "a.cc") && !SameText("a", "\xc3"), "text");
     Check(SameName("/T/A\\x.C", "/t/a/X.c") && !SameName("/t/a/x.c", "/t/a/x.cc"), "names");
