@@ -65,6 +65,25 @@ ROWS = [
     # More spellings than are tried: the first in byte order still.
     Row("thirty-one spellings", "abcd.c\n", {n: OLD for n in SPELLINGS if n != "ABCD.C"}, done("ABCD.EXE"),
         log=[f"WCC386 {NT} ABCD.c", LINK], only="posix"),
+    # Eight spellings of a part are tried, not a ninth.
+    Row("eight spellings tried", "abcd.c\\x.c\nabcd.c\\y.c\n", {**{s: DIR for s in sorted(set(SPELLINGS))[1:8]},
+        "AbCD.C/x.c": OLD, "AbCD.c/y.c": OLD}, "Error: ABCD.C\\Y.C not found\n", 255,
+        log=[f"WCC386 {NT} AbCD.C/x.c"], only="posix"),
+    # Nine parts that each match two directories, the first taken each time: at most eight are
+    # come back to.
+    Row("nine parts with two matches", "ab\\" * 9 + "x.c\n", {**{"aB/" * k + "ab": DIR for k in range(9)},
+        "aB/" * 9 + "x.c": OLD}, done("X.EXE"), log=[f"WCC386 {NT} " + "aB/" * 9 + "x.c", LINK], only="posix"),
+    # With the listing read: the exact name first, also among more spellings than are tried,
+    # and in the table's first slot (where GJT.C's hash puts it).
+    Row("exact names, listed", "main.c\nabcd.c\ngjt.c\n", {n: OLD for n in SPELLINGS + ["main.c", "GJT.C"]},
+        done("MAIN.EXE"), log=[f"WCC386 {NT} {n}" for n in ["main.c", "ABCD.C", "GJT.C"]] + [LINK], only="posix"),
+    # A part that begins or ends with dots is a name like any other.
+    Row("dotted names", "d\\.x\\..x\\x.\\m.c\n", {"d/.x/..x/x./m.c": OLD}, done("M.EXE"),
+        log=[f"WCC386 {NT} d/.x/..x/x./m.c", LINK], only="posix"),
+    # A no-op run: each name is matched in its own directory, not in one matched lately.
+    Row("directories matched lately", "b\\p.c\na\\q.c\nb\\pq.c\nx.c\nxy.c\nb\\z.c\n", {"b/p.c": OLD, "a/q.c": OLD,
+        "b/pq.c": OLD, "x.c": OLD, "xy.c": OLD, **{f"{m}.OBJ": NEW for m in ["P", "Q", "PQ", "X", "XY"]},
+        **{n: LATE for n in ["b/q.c", "b/x.c", "y.c"]}}, "Error: B\\Z.C not found\n", 255, log=[], only="posix"),
     # Only what the user typed is matched without regard to case.
     Row("sibling directory in another case", None, {"Work/proj.zbx": b".bogus\n", "work/proj.zbx": b".nolink\n"},
         "", args=["proj"], cwd="work", only="posix"),
@@ -72,6 +91,8 @@ ROWS = [
         RELINK + done("MAIN.EXE"), left=["MAIN.EXE", "MAIN.OBJ", "~zorbex~.lnk"], only="posix"),
     Row("link followed", "main.c\n", {"real.c": OLD, "MAIN.C": ("->", "real.c"), "MAIN.OBJ": NEW,
         "MAIN.EXE": NEW}, NOTHING, only="posix"),
+    Row("link loop", "main.c\n", {"main.c": ("->", "main.c")}, "Error: MAIN.C not found\n", 255, only="posix"),
+    Row("file for a directory", "sub\\x.c\n", {"sub": OLD}, "Error: SUB\\X.C not found\n", 255, only="posix"),
     Row("link to a directory", "main.c\n", {"d": DIR, "MAIN.C": ("->", "d")},
         "Error: MAIN.C not found\n", 255, only="posix"),
     # ASCII letters only: É is not é, in UTF-8 or in Latin-1.
