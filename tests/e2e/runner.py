@@ -18,6 +18,8 @@ RUNNER = shlex.split(os.environ.get("ZORBEX_RUNNER", ""))
 WINDOWS = BINARY.upper().endswith(".EXE")
 PLATFORM = "windows" if WINDOWS else "posix"
 PARALLEL = os.environ.get("ZORBEX_JOBS", "1") not in ("", "1")
+# Whether the POSIX build keeps its listings current by change notification.
+NOTIFIED = not WINDOWS and b"inotify_add_watch" in open(BINARY, "rb").read()
 
 BANNER = "ZORBEX v1.02 - by Drasqel\n\n"
 USAGE = "Usage: ZORBEX <configfile>[.ZBX]\n\nRead ZORBEX.DOC for more information.\n"

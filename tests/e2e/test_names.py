@@ -44,6 +44,19 @@ ROWS = [
         "X/a/m2.c": OLD, "X/b/m1.c": OLD, "X/b/M2.c": OLD, "X/SRC": ("->", "a")}, done("M1.EXE"),
         ctl=["M1.C run ln -sfn b X/SRC"], log=[f"WCC386 {NT} X/SRC/m1.c", f"WCC386 {NT} X/SRC/M2.c",
         LINK], only="posix", serial=True),
+    # A tool makes the part as written beside the one matched: taken where the system tells of
+    # changes; without, the listing read holds while what it names is there.
+    Row("part made as written", "src\\a.c\nsrc\\b.c\n", {"Src/a.c": OLD, "Src/b.c": OLD}, done("A.EXE"),
+        ctl=["A.C run mkdir SRC; cp Src/b.c SRC"], log=[f"WCC386 {NT} Src/a.c", f"WCC386 {NT} " +
+        ("SRC/b.c" if NOTIFIED else "Src/b.c"), LINK], only="posix", serial=True),
+    # Changes the listings are not told of: more than the system can queue, or one in the clock
+    # tick of the change before, which leaves the change time as it was: d is read again.
+    Row("changes unseen", "x.c\nd\\a.c\nd\\b.c\n", {"x.c": OLD, "d/a.c": OLD}, done("X.EXE"), serial=True,
+        ctl=["X.C run touch d", "A.C run t=$(stat -c %.9Y d); seq -f d/%g.x $(cat /proc/sys/fs/inotify/"
+             "max_queued_events) | xargs touch; touch d/b.c; touch -d @$t d"], only="posix"),
+    # A tool moves a listed directory away and makes another in its place.
+    Row("listed directory replaced", "x\\sub\\a.c\nx\\sub\\b.c\n", {"X/SUB/a.c": OLD}, done("A.EXE"),
+        ctl=["A.C run cd X; mv SUB OLD; mkdir SUB; cp OLD/a.c SUB; touch SUB/b.c"], only="posix", serial=True),
     Row("lower-case tool output", "main.c\n", {"main.c": OLD}, per(BADL, done("MAIN.EXE")), per(255, 0),
         ctl=["WLINK lower"], left=["MAIN.OBJ", "main.c", "main.exe"]),
     Row("lower-case project", None, {"proj.zbx": b".nolink\n"}, "", args=["proj"]),

@@ -24,6 +24,16 @@ ROWS += [
     Row("one object, two modules", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
         done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], log=[f"WCC386 {NT} SRC/UTIL.C", LINK],
         lnk=["file UTIL.OBJ", "file UTIL.OBJ", "name UTIL.EXE", "system NT"]),
+    # A directory listed while a tool runs, then changed by the tool within the second of its
+    # change time, is read again; one the tool replaces is too where the system tells of
+    # changes (without, a name still on disk is taken).
+    Row("directory changed while listed", "util.c\n*sub\\util.asm\nsub\\b.c\n", {"util.c": OLD,
+        "sub/util.asm": OLD}, done("UTIL.EXE"), env=FOUR, only="posix",
+        ctl=["UTIL.C run sleep .3; t=$(stat -c %Y sub); touch sub/b.c; touch -d @$t.000000001 sub"]),
+    Row("directory replaced while listed", "util.c\n*sub\\util.asm\n", {"util.c": OLD, "sub/util.asm": OLD},
+        done("UTIL.EXE"), env=FOUR, only="posix",
+        ctl=["UTIL.C run sleep .3; mv sub previous; mkdir sub; touch sub/util.asm sub/UTIL.ASM"],
+        log=[f"WCC386 {NT} util.c", "WASM /bt=NT sub/" + ("UTIL.ASM" if NOTIFIED else "util.asm"), LINK]),
     # The first failure in project order is reported, last; the tools
     # already started finish, and their objects stay; nothing is linked.
     Row("failure while others run", "a.c\nb.c\nc.c\nd.c\n", ABCD, "b\nc\n" + BADC, 255, env=FOUR,
