@@ -289,13 +289,12 @@ const char* EntryName(const Listing& l, size_t s, size_t* len) {
 }
 
 // Drops the listings of dir/name and of everything below it, whose meaning
-// changes when that name is added, removed or renamed.
+// changes when that name is added, removed or renamed. A directory, here as
+// in a listing, is empty or ends in "/".
 void DropBelow(const std::string& dir, const char* name) {
-    std::string prefix = dir.empty() ? name : dir + (dir.back() == '/' ? "" : "/") + name;
+    std::string prefix = dir + name + "/";
     for (size_t i = listings.size(); i-- > 0;) {
-        const std::string& d = listings[i].dir;
-        if (d.compare(0, prefix.size(), prefix) == 0 &&
-            (d.size() == prefix.size() || d[prefix.size()] == '/')) {
+        if (listings[i].dir.compare(0, prefix.size(), prefix) == 0) {
             listings.erase(listings.begin() + static_cast<long>(i));
         }
     }
