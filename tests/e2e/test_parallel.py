@@ -30,6 +30,11 @@ ROWS += [
     Row("directory changed while listed", "util.c\n*sub\\util.asm\nsub\\b.c\n", {"util.c": OLD,
         "sub/util.asm": OLD}, done("UTIL.EXE"), env=FOUR, only="posix",
         ctl=["UTIL.C run sleep .3; t=$(stat -c %Y sub); touch sub/b.c; touch -d @$t.000000001 sub"]),
+    # A directory listed while a tool runs that changes it before the next tool starts, here once
+    # the first tool, whose object the third module makes too, has ended.
+    Row("directory changed before watched", "x.c\nsub\\b.c\nlib\\x.c\nz.c\nsub\\gen.c\n", {"x.c": OLD,
+        "lib/x.c": OLD, "z.c": OLD, "sub/b.c": OLD, "B.OBJ": NEW}, done("X.EXE"), env=FOUR, only="posix",
+        ctl=["X.C run sleep .3; : >sub/gen.c"]),
     Row("directory replaced while listed", "util.c\n*sub\\util.asm\n", {"util.c": OLD, "sub/util.asm": OLD},
         done("UTIL.EXE"), env=FOUR, only="posix",
         ctl=["UTIL.C run sleep .3; mv sub previous; mkdir sub; touch sub/util.asm sub/UTIL.ASM"],

@@ -212,10 +212,10 @@ def test_stopped_jobs(tmp_path):
 
 
 # A low limit on open files holds fewer tools in the queue: all that one
-# job builds is built.
+# job builds is built, sources found in directories read one by one.
 def test_few_descriptors(tmp_path):
-    d, names = str(tmp_path), ["A"] + [f"M{i}" for i in range(60)]
-    make(d, {**{f"{n}.C": OLD for n in names}, "ZORBEX.ZBX": b("".join(f"{n}.c\n" for n in names)),
+    d, names = str(tmp_path), ["A.C"] + [f"m{i}/m{i}.c" for i in range(60)]
+    make(d, {**{n: OLD for n in names}, "ZORBEX.ZBX": b("".join(f"{n}\n" for n in names)),
              "STANDIN.CTL": b"A.C sleep 1000\n"})
     assert run(d, env={"ZORBEX_JOBS": "2"}, preexec_fn=lambda: resource.setrlimit(
         resource.RLIMIT_NOFILE, (64, 64))) == (0, BANNER + done("A.EXE"), "")
