@@ -343,10 +343,8 @@ bool IsDots(const char* p, size_t n) {
 // come in runs from a few directories (sources from one, objects from
 // another), so most matches need only their last component looked up.
 struct Recent {
-    char from[512];
-    char to[512];
-    size_t from_len;
-    size_t to_len;
+    std::string from;
+    std::string to;
     bool used = false;
 };
 constexpr int kRecent = 4;
@@ -366,7 +364,7 @@ void ForgetRecent() {
 
 const Recent* FindRecent(const char* path, size_t dir_len) {
     for (const Recent& r : recent) {
-        if (r.used && r.from_len == dir_len && memcmp(r.from, path, dir_len) == 0) return &r;
+        if (r.used && r.from.size() == dir_len && memcmp(r.from.data(), path, dir_len) == 0) return &r;
     }
     return nullptr;
 }
@@ -375,23 +373,21 @@ const Recent* FindRecent(const char* path, size_t dir_len) {
 // listing. A miss there is no answer: the name may be found elsewhere.
 int MatchRecent(const Recent& r, const char* path, size_t dir_len, size_t last_len, char* out,
                 size_t cap) {
-    const Listing* l = FindListing(r.to, r.to_len);
+    const Listing* l = FindListing(r.to.data(), r.to.size());
     size_t found[kCandidates];
     if (!l || Candidates(*l, path + dir_len, last_len, found) == 0) return -1;
     size_t n;
     const char* name = EntryName(*l, found[0], &n);
     size_t len = 0;
-    return Append(out, cap, &len, r.to, r.to_len) && Append(out, cap, &len, name, n) ? 0 : -1;
+    return Append(out, cap, &len, r.to.data(), r.to.size()) && Append(out, cap, &len, name, n) ? 0 : -1;
 }
 
+// Past the first few names the strings hold their room: no allocation.
 void Remember(const char* path, size_t dir_len, const char* out, size_t out_len) {
     Recent& r = recent[next_recent];
-    if (dir_len >= sizeof r.from || out_len >= sizeof r.to) return;
     next_recent = (next_recent + 1) % kRecent;
-    memcpy(r.from, path, dir_len);
-    memcpy(r.to, out, out_len);
-    r.from_len = dir_len;
-    r.to_len = out_len;
+    r.from.assign(path, dir_len);
+    r.to.assign(out, out_len);
     r.used = true;
 }
 

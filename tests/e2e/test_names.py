@@ -105,6 +105,11 @@ ROWS = [
     Row("directories matched lately", "b\\p.c\na\\q.c\nb\\pq.c\nx.c\nxy.c\nb\\z.c\n", {"b/p.c": OLD, "a/q.c": OLD,
         "b/pq.c": OLD, "x.c": OLD, "xy.c": OLD, **{f"{m}.OBJ": NEW for m in ["P", "Q", "PQ", "X", "XY"]},
         **{n: LATE for n in ["b/q.c", "b/x.c", "y.c"]}}, "Error: B\\Z.C not found\n", 255, log=[], only="posix"),
+    # A no-op run over five directories: the directory matched lately for E is e, not a, whose
+    # place among those kept it took, nor ".".
+    Row("fifth directory matched lately", "".join(f"{c}\\{c}.c\n" for c in "abcde") + "e\\f.c\n",
+        {**{f"{c}/{c}.c": OLD for c in "abcde"}, "e/f.c": OLD, "a/f.c": LATE, "f.c": LATE, **{f"{c}.OBJ": NEW for c in "ABCDEF"},
+         "A.EXE": NEW}, NOTHING, only="posix"),
     # Only what the user typed is matched without regard to case.
     Row("sibling directory in another case", None, {"Work/proj.zbx": b".bogus\n", "work/proj.zbx": b".nolink\n"},
         "", args=["proj"], cwd="work", only="posix"),
