@@ -10,8 +10,8 @@ ROWS = [Row(f"jobs {value!r}", "a.obj\n", {}, f"Error: invalid ZORBEX_JOBS value
             env={"ZORBEX_JOBS": value}, left=[]) for value in ["65", " 2", "+2", "x"]]
 ROWS += [
     Row("usage first", "a.obj\n", {}, USAGE, 255, args=["a", "b"], env={"ZORBEX_JOBS": "x"}),
-    Row("jobs 64", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "64"}),
-    Row("jobs 0", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": "0"}),
+    *[Row(f"jobs {v}", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"), env={"ZORBEX_JOBS": v})
+      for v in ["64", "0", "9"]],
     # Empty is one at a time: nothing starts beside a tool that then fails.
     Row("jobs ''", "a.c\nb.c\n", ABCD, BADC, 255, env={"ZORBEX_JOBS": ""},
         ctl=["A.C sleep 300", "A.C noout"], left=["A.C", "B.C", "C.C", "D.C"]),
