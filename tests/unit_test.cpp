@@ -148,7 +148,8 @@ void Records() {
     std::string d = Rec(0x88, "\x80\xE9\1\2\3\4\x06/a.h/b"), D = "/a.h/b\n";
     std::pair<std::string, std::string> rows[] = {
         {"", "2"}, {"MZ", "2"}, {"\x80", "3"}, {h, "2"}, {h + Rec(0x88, std::string("\0\x9D", 2)) + n, "2"},
-        {h + d + e + n, D + "1"}, {h + d + d, D + D + "3"}, {h + d + n, D + "3"},
+        {h + d + e + n, D + "1"}, {h + Rec(0x88, "\x80\xE9\1\2\3\4\1x") + e + n, "x\n1"},
+        {h + d + d, D + D + "3"}, {h + d + n, D + "3"},
         {h + Rec(0x88, "\x80\xE9\1\2\3\4\x07/a.h/b"), "3"}, {h + std::string("\x88\0\0", 3), "3"},
         {h + std::string("\x88\x40\0\x80\xE9", 5), "3"}, {h + Rec(0x88, std::string("\x80\xE9\1\2\3\4\3a\0b", 10)), "3"},
         {h + Rec(0x88, "\x80"), "3"}, {h + Rec(0x88, "\x80\xE9\1\2"), "3"}};
