@@ -9,6 +9,8 @@ from runner import *
 pytestmark = pytest.mark.skipif(WINDOWS, reason="POSIX signals, FIFOs and limits")
 serial = pytest.mark.skipif(PARALLEL, reason="one tool at a time")
 INTERRUPTED = "\nInterrupted.\n"
+# The program run by a shell, and by one with job control, then going on.
+SHELL, JOBS = '"$0"; echo "after $?"', 'set -m; "$0"; echo "after $?"; fg; echo "after $?"'
 
 
 def start(d, **popen):
@@ -137,17 +139,17 @@ def test_output_closed(tmp_path):
     assert not os.path.exists(path(d, "~ZORBEX~.LNK"))
 
 
-# Runs the program from a shell in the foreground of a terminal set to
-# "stty tostop", typing keys at the first prompt; what the terminal showed
-# within 30 seconds of quiet.
-def on_terminal(d, keys, jobs="1"):
+# Runs the program from a shell script in the foreground of a terminal set
+# to "stty tostop", typing each (after, keys) step's keys once the screen
+# ends with its text; what the terminal showed within 30 seconds of quiet.
+def on_terminal(d, steps, jobs="1", script=SHELL):
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(d)
         mode = termios.tcgetattr(0)
         mode[3] |= termios.TOSTOP
         termios.tcsetattr(0, termios.TCSANOW, mode)
-        os.execve("/bin/sh", ["sh", "-c", '"$0"; echo "after $?"', BINARY],
+        os.execve("/bin/sh", ["sh", "-c", script, BINARY],
                   environment({"ZORBEX_JOBS": jobs}))
     screen = b""
     while select.select([fd], [], [], 30)[0]:
@@ -155,9 +157,8 @@ def on_terminal(d, keys, jobs="1"):
             screen += os.read(fd, 4096)
         except OSError:  # the terminal's end
             break
-        if screen.endswith(b"? ") and keys:
-            os.write(fd, keys)
-            keys = b""
+        if steps and screen.endswith(steps[0][0]):
+            os.write(fd, steps.pop(0)[1])
     os.killpg(pid, signal.SIGKILL)
     os.waitpid(pid, 0)
     return screen.decode("latin-1").replace("\r\n", "\n")
@@ -165,16 +166,20 @@ def on_terminal(d, keys, jobs="1"):
 
 # A tool run alone gets the terminal while it runs: it reads what is typed
 # at its prompt and writes. The driver's last line and the shell's "after"
-# need it back.
+# need it back. Ctrl-Z stops the tool and the driver as one job, which goes
+# on at the shell's "fg".
 @serial
-@pytest.mark.parametrize("keys, out", [
-    (b"hello\n", "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
-    (b"\x03", "? ^C" + INTERRUPTED + "after 255\n")])
-def test_terminal(tmp_path, keys, out):
+@pytest.mark.parametrize("steps, script, out", [
+    ([(b"? ", b"hello\n")], SHELL, "? hello\nfrom the tool\n" + done("A.EXE") + "after 0\n"),
+    ([(b"? ", b"\x03")], SHELL, "? ^C" + INTERRUPTED + "after 255\n"),
+    ([(b"? ", b"\x1a"), (b'"${0}"\r\n', b"hello\n")], JOBS,
+     '? ^Zafter 148\n"${0}"\nhello\nfrom the tool\n' + done("A.EXE") + "after 0\n")],
+    ids=["typed", "Ctrl-C", "Ctrl-Z"])
+def test_terminal(tmp_path, steps, script, out):
     d = str(tmp_path)
     make(d, {"A.C": OLD, "B.CPP": OLD, "ZORBEX.ZBX": b"a.c\nb.cpp\n",
              "STANDIN.CTL": b"WCC386 read\nWPP386 print from the tool\n"})
-    assert on_terminal(d, keys) == BANNER + out
+    assert on_terminal(d, steps, script=script) == BANNER + out
     assert read(d, "A.OBJ") == ("hello\n" if "hello" in out else None)
 
 
@@ -184,7 +189,7 @@ def test_no_terminal(tmp_path):
     d = str(tmp_path)
     make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n",
              "STANDIN.CTL": b"A.C run sh -c 'read x </dev/tty' 2>/dev/null\n"})
-    assert on_terminal(d, b"", "2") == BANNER + done("A.EXE") + "after 0\n"
+    assert on_terminal(d, [], "2") == BANNER + done("A.EXE") + "after 0\n"
 
 
 def test_stopped_jobs(tmp_path):
