@@ -1,10 +1,12 @@
-// The files of the object cache, one for each compile, named after its key:
-// the key itself, the files the object's dependency records name with a
-// hash of each one's content, the object, what the tool wrote to its output
-// and its error, and its diagnostics file if it wrote one; all of it ended
-// by a hash of what comes before, so that a file cut, damaged or written by
-// something else is told from a whole one. Pure: the caller reads and
-// writes the files.
+// The entries of the object cache, one for each key: the key itself and the
+// results of the latest compiles under it, most recent first, each with the
+// files the object's dependency records name and a hash of each one's
+// content, the names that were absent where the compiler would have looked
+// before those files, the object, what the tool wrote (its two streams in
+// the order written) and its diagnostics file if it wrote one; all of it
+// ended by a hash of what comes before, so that a file cut, damaged or
+// written by something else is told from a whole one. Pure: the caller
+// reads and writes the files.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,10 @@ using CacheHash = XXH128_hash_t;
 
 inline bool SameHash(const CacheHash& a, const CacheHash& b) { return XXH128_isEqual(a, b) != 0; }
 
+// Results kept under one key: a header switched back and forth between a
+// few versions finds each.
+constexpr size_t kResultsPerEntry = 4;
+
 // A file the object's records name, as they name it, and its content then.
 struct CachedInput {
     std::string_view name;  // 1 to 255 bytes
@@ -28,17 +34,19 @@ struct CachedInput {
 };
 
 struct CachedResult {
-    std::vector<CachedInput> inputs;  // in the records' order
+    std::vector<CachedInput> inputs;  // in the records' order; at least one
+    // Names where a file would have been found before one of the inputs:
+    // each was absent, and must still be for the result to stand.
+    std::vector<std::string_view> absent;  // 1 to 4095 bytes each
     std::string_view object;
-    std::string_view output;
-    std::string_view error;
+    std::string_view output;  // the tool's streams, as the command runner captured them
     bool diagnostics = false;  // the tool left a diagnostics file
     std::string_view diagnostics_text;
 };
 
-// The whole file for a result stored under key.
-std::string CacheFileBytes(const CacheHash& key, const CachedResult& result);
+// The whole file for results stored under key (1 to kResultsPerEntry).
+std::string CacheFileBytes(const CacheHash& key, const std::vector<CachedResult>& results);
 
-// Reads a file of size bytes back into *result, whose views point into
+// Reads a file of size bytes back into *results, whose views point into
 // bytes. False when it is not a whole cache file for key.
-bool ReadCacheFile(const char* bytes, size_t size, const CacheHash& key, CachedResult* result);
+bool ReadCacheFile(const char* bytes, size_t size, const CacheHash& key, std::vector<CachedResult>* results);

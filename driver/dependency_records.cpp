@@ -17,6 +17,10 @@ constexpr size_t kLongestDependency = 3 + kDependencyFields + 255 + 1;
 
 unsigned Word(const unsigned char* p) { return p[0] | static_cast<unsigned>(p[1]) << 8; }
 
+// Where the stamp is in a dependency record.
+constexpr size_t kTimeAt = 5;
+constexpr size_t kDateAt = 7;
+
 // A dependency record of length bytes whose whole is in r.
 RecordStep Take(const unsigned char* r, size_t length, Dependency* dep) {
     if (length < kDependencyFields + 2) return RecordStep::kDamaged;  // not even a name's first byte
@@ -24,8 +28,8 @@ RecordStep Take(const unsigned char* r, size_t length, Dependency* dep) {
     if (n == 0 || length != kDependencyFields + n + 1) return RecordStep::kDamaged;
     const char* name = reinterpret_cast<const char*>(r + 3 + kDependencyFields);
     if (memchr(name, '\0', n)) return RecordStep::kDamaged;
-    dep->time = static_cast<uint16_t>(Word(r + 5));
-    dep->date = static_cast<uint16_t>(Word(r + 7));
+    dep->time = static_cast<uint16_t>(Word(r + kTimeAt));
+    dep->date = static_cast<uint16_t>(Word(r + kDateAt));
     dep->name = name;
     dep->length = n;
     return RecordStep::kDependency;
@@ -64,6 +68,22 @@ RecordStep NextDependency(const ObjectBlock& block, RecordCursor* cursor, Depend
         cursor->at += total;
         if (length == 3) return RecordStep::kEnd;
         cursor->listed = true;
+        dep->record = at;
         return Take(r, length, dep);
     }
+}
+
+void SetDependencyStamp(unsigned char* record, uint16_t time, uint16_t date) {
+    size_t last = 3 + Word(record + 1) - 1;  // the checksum byte
+    unsigned sum = 0;
+    for (size_t i = 0; i <= last; i++) sum += record[i];
+    bool checked = sum % 256 == 0;
+    record[kTimeAt] = static_cast<unsigned char>(time);
+    record[kTimeAt + 1] = static_cast<unsigned char>(time >> 8);
+    record[kDateAt] = static_cast<unsigned char>(date);
+    record[kDateAt + 1] = static_cast<unsigned char>(date >> 8);
+    if (!checked) return;
+    sum = 0;
+    for (size_t i = 0; i < last; i++) sum += record[i];
+    record[last] = static_cast<unsigned char>(-sum);
 }

@@ -27,6 +27,7 @@ struct Dependency {
     uint16_t date;
     const char* name;  // in the block, not terminated
     size_t length;     // 1 to 255, no NUL byte in the name
+    size_t record;     // the file offset of the record
 };
 
 enum class RecordStep {
@@ -40,3 +41,9 @@ enum class RecordStep {
 // Takes the next step from cursor on through block, which must hold the
 // file's offset cursor->at when that is inside it.
 RecordStep NextDependency(const ObjectBlock& block, RecordCursor* cursor, Dependency* dep);
+
+// Sets the stamp of the dependency record at record, whose whole the
+// caller holds, keeping its checksum right: a record whose bytes added up
+// to 0 does so again, whatever its checksum byte was; one that did not has
+// no checksum (its byte is 0) and is left without.
+void SetDependencyStamp(unsigned char* record, uint16_t time, uint16_t date);

@@ -204,7 +204,7 @@ bool BuildModule(Run* run, const char* line) {
     if (run->cache.on) {
         static std::string replay;
         size_t output_size = 0;
-        if (TakeFromCache(run, &job, tool, full, object, disk, &replay, &output_size)) {
+        if (TakeFromCache(run, &job, tool, full, object, disk, force, &replay, &output_size)) {
             char text[sizeof Tool::text];
             snprintf(text, sizeof text, "%s (cached)", run->command);
             PassOnCached(run, text, object, replay, output_size);

@@ -1,18 +1,20 @@
 // The object cache (ZORBEX_CACHE). A compile is known by a key: its command,
 // the current directory and its source's name, the tool program the
-// interpreter will run and the variables the tools read. The result stored
-// under the key names every file the object's dependency records name, with
-// a hash of its content; when all of them still hash alike, the stored
-// object is put in place of running the tool, its records carrying the
-// files' stamps of now, as the tool would have written them.
+// interpreter will run and the variables the tools read. Under the key are
+// the results of its latest compiles, each naming every file the object's
+// dependency records name, with a hash of its content, and the names where
+// the compiler would have found a file before one of those, all absent.
+// When all of one result's files still hash alike and its names are still
+// absent, its object is put in place of running the tool, the records
+// carrying the files' stamps of now, as the tool would have written them.
+// A compile whose result the cache cannot know to be the same is run, and
+// counted by why.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
-#include <tuple>
 
+#include "cache_directory.h"
 #include "cache_file.h"
 #include "console.h"
 #include "file.h"
@@ -21,11 +23,6 @@
 #include "zorbex.h"
 
 namespace {
-
-constexpr const char kStatsName[] = "stats.txt";
-constexpr const char kObjectTemp[] = "~ZORBEX~.TMP";
-// Objects above this size are not kept: a cache of them would soon hold little else.
-constexpr size_t kLargestFile = 256u << 20;
 
 // Said once, with ZORBEX_VERBOSE, and the cache is left alone for the rest
 // of the run, which goes on as without it.
@@ -37,18 +34,19 @@ void GiveUp(Run* run, const char* what, const char* name) {
 void HashText(XXH3_state_t* state, const char* text) { XXH3_128bits_update(state, text, strlen(text) + 1); }
 
 // The program file the command runs, by name, size and time: another
-// version of the tool is another compile.
+// version of the tool is another compile. The words come from the target
+// table, so the run's programs are never more than the table's tools.
 void HashProgram(Run* run, XXH3_state_t* state, const char* word) {
     ObjectCache* c = &run->cache;
     int i = 0;
     while (i < c->programs && strcmp(c->program[i].word, word) != 0) i++;
-    if (i == c->programs && i < kCachedPrograms) {
+    if (i == c->programs) {
         CachedProgram* p = &c->program[c->programs++];
         CopyCut(p->word, sizeof p->word, word);
         p->found = FindProgram(word, p->path, sizeof p->path) == 0 && FindStamp(p->path, &p->stamp) == 0;
     }
-    const CachedProgram* p = i < kCachedPrograms ? &c->program[i] : nullptr;
-    if (!p || !p->found) return HashText(state, "");
+    const CachedProgram* p = &c->program[i];
+    if (!p->found) return HashText(state, "");
     HashText(state, p->path);
     uint32_t stamp[3] = {p->stamp.size, p->stamp.utc_date, p->stamp.utc_time};
     XXH3_128bits_update(state, stamp, sizeof stamp);
@@ -74,70 +72,77 @@ CacheHash KeyOf(Run* run, const char* tool, const char* source) {
     return XXH3_128bits_digest(&state);
 }
 
-// The file of a key: its hash in hexadecimal in the cache's directory.
-void EntryName(const Run* run, const CacheHash& key, char* out, size_t cap) {
-    snprintf(out, cap, "%s%c%016llx%016llx", run->cache.dir, kSeparatorChar,
-             static_cast<unsigned long long>(key.high64), static_cast<unsigned long long>(key.low64));
-}
-
-// The whole of a file of exactly this name, up to kLargestFile bytes.
-bool ReadWhole(const char* name, std::string* out) {
-    FileStamp stamp;
-    FileHandle file = OpenWithStamp(name, &stamp);
-    if (file == kNoFile) return false;
-    out->clear();
-    static char block[1 << 16];
-    long n;
-    while ((n = ReadBlock(file, block, sizeof block)) > 0 && out->size() <= kLargestFile) {
-        out->append(block, static_cast<size_t>(n));
+// Whether a word is a switch that starts with one of the names, as the
+// tools read switches: "-" or this system's switch character first.
+bool SwitchOf(std::string_view word, std::initializer_list<std::string_view> names, bool exact) {
+    if (word.empty() || (word[0] != '-' && word[0] != kSwitchChar)) return false;
+    word.remove_prefix(1);
+    for (std::string_view name : names) {
+        if (exact ? word == name : word.substr(0, name.size()) == name) return true;
     }
-    CloseFile(file);
-    return n == 0;
+    return false;
 }
 
-// Writes bytes under a name of the cache's own, then puts it in place in
-// one step. Returns 0; 1 when the bytes could not be written, so nothing
-// more will be; 2 when another took the place meanwhile (a system that
-// will not rename over a file being read), which costs only this result.
-int WriteInPlace(const char* name, std::string_view bytes, const char* temp) {
-    FileHandle file = CreateForWriting(temp);
-    if (file == kNoFile) return 1;
-    bool written = WriteBlock(file, bytes.data(), bytes.size()) == 0;
-    int failed = CloseFile(file) != 0 || !written ? 1 : RenameFile(temp, name) != 0 ? 2 : 0;
-    if (failed) RemoveExactFile(temp);
-    return failed;
-}
-
-// A name of this run's own in the cache's directory, where runs on other
-// machines may write too.
-void TempName(Run* run, char* out, size_t cap) {
-    ObjectCache* c = &run->cache;
-    if (c->token == 0) {
-        std::random_device random;
-        c->token = static_cast<uint64_t>(random()) << 32 ^ random() ^
-                   static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+// Why the result of a command cannot be known from its key and files, or
+// kCacheCounts when it can: the tool then reads or makes files the cache
+// does not know of, or searches for headers where it cannot follow.
+CacheCount Uncacheable(const char* command, const char* defaults) {
+    if (InterpreterExpands(command)) return kUncachedExpanded;
+    for (const char* text : {command, defaults}) {
+        for (const char* p = text; *p;) {
+            size_t n = strcspn(p, " \t");
+            std::string_view word(p, n);
+            p += n + strspn(p + n, " \t");
+            if (SwitchOf(word, {"ad", "fh", "fc", "fr", "p", "v"}, false) || SwitchOf(word, {"db"}, true)) {
+                return kUncachedFiles;
+            }
+            if (SwitchOf(word, {"xx", "ft"}, true)) return kUncachedSearch;
+        }
     }
-    snprintf(out, cap, "%s%c%016llx.%u.tmp", c->dir, kSeparatorChar, static_cast<unsigned long long>(c->token),
-             c->temps++);
+    return kCacheCounts;
 }
 
 // The name a record gives, as this system opens it.
-const char* Recorded(const Dependency& dep, char* name) {
-    memcpy(name, dep.name, dep.length);
-    name[dep.length] = '\0';
+const char* Recorded(std::string_view recorded, char* name) {
+    memcpy(name, recorded.data(), recorded.size());
+    name[recorded.size()] = '\0';
     return WithoutDrive(name);
 }
 
-// The content hash and stamp of a file a record names; false when it cannot be read.
-bool HashFile(const char* name, CacheHash* hash, FileStamp* stamp) {
+// Whether text holds one of the names of the compile's own date and time.
+bool UsesClock(std::string_view text) {
+    for (size_t at = text.find("__"); at != text.npos; at = text.find("__", at + 1)) {
+        std::string_view rest = text.substr(at + 2);
+        if (rest.starts_with("DATE__") || rest.starts_with("TIME__") || rest.starts_with("TIMESTAMP__")) return true;
+    }
+    return false;
+}
+
+// The content hash and stamp of a file a record names; false when it
+// cannot be read. clock, when given, is set when the file uses the date
+// or time of the compile.
+bool HashFile(const char* name, CacheHash* hash, FileStamp* stamp, bool* clock = nullptr) {
     if (FindStamp(name, stamp) != 0) return false;
     FileHandle file = OpenForReading(name);
     if (file == kNoFile) return false;
     XXH3_state_t state;
     XXH3_128bits_reset(&state);
     static char block[1 << 16];
+    // The end of the block before, where a name may begin.
+    constexpr size_t kKept = sizeof "__TIMESTAMP_" - 1;
+    static char window[kKept + sizeof block];
+    size_t kept = 0;
     long n;
-    while ((n = ReadBlock(file, block, sizeof block)) > 0) XXH3_128bits_update(&state, block, static_cast<size_t>(n));
+    while ((n = ReadBlock(file, block, sizeof block)) > 0) {
+        size_t got = static_cast<size_t>(n);
+        XXH3_128bits_update(&state, block, got);
+        if (!clock) continue;
+        memcpy(window + kept, block, got);
+        *clock = *clock || UsesClock(std::string_view(window, kept + got));
+        size_t keep = std::min(kKept, kept + got);
+        memmove(window, window + kept + got - keep, keep);
+        kept = keep;
+    }
     CloseFile(file);
     *hash = XXH3_128bits_digest(&state);
     return n == 0;
@@ -148,63 +153,119 @@ ObjectBlock WholeBlock(const std::string& bytes) {
 }
 
 // Sets each dependency record's stamp to the stamp its file has now, in
-// the record's own time, and its checksum when it has one. False when the
-// records are not those the inputs were taken from.
+// the record's own time. False when the records are not those the inputs
+// were taken from.
 bool RestampRecords(std::string* object, const CachedResult& result, const std::vector<FileStamp>& stamps) {
     RecordCursor cursor = {};
     Dependency dep;
     size_t i = 0;
-    while (NextDependency(WholeBlock(*object), &cursor, &dep) == RecordStep::kDependency) {
+    RecordStep step;
+    while ((step = NextDependency(WholeBlock(*object), &cursor, &dep)) == RecordStep::kDependency) {
         if (i == stamps.size() || std::string_view(dep.name, dep.length) != result.inputs[i].name) return false;
         const FileStamp& now = stamps[i];
         bool utc = result.inputs[i++].utc;
-        uint16_t words[2] = {utc ? now.utc_time : now.time, utc ? now.utc_date : now.date};
-        char* r = object->data() + (dep.name - object->data()) - 10;  // the record's type byte
-        for (int w = 0; w < 2; w++) {
-            r[5 + 2 * w] = static_cast<char>(words[w]);
-            r[6 + 2 * w] = static_cast<char>(words[w] >> 8);
-        }
-        size_t last = 3 + static_cast<size_t>(dep.length) + 7;  // the checksum byte
-        if (r[last] != 0) {
-            unsigned sum = 0;
-            for (size_t b = 0; b < last; b++) sum += static_cast<unsigned char>(r[b]);
-            r[last] = static_cast<char>(-sum);
-        }
+        SetDependencyStamp(reinterpret_cast<unsigned char*>(object->data()) + dep.record,
+                           utc ? now.utc_time : now.time, utc ? now.utc_date : now.date);
     }
-    return i == stamps.size();
+    return step == RecordStep::kEnd && i == stamps.size();
 }
 
-bool InputsUnchanged(const CachedResult& result, std::vector<FileStamp>* stamps) {
+// The files of the results under a key are mostly the same files: each is
+// hashed once.
+struct HashedFile {
+    std::string_view name;
+    bool read;
+    CacheHash content;
+    FileStamp stamp;
+};
+
+bool InputsUnchanged(const CachedResult& result, std::vector<HashedFile>* hashed, std::vector<FileStamp>* stamps) {
+    stamps->clear();
     for (const CachedInput& input : result.inputs) {
-        char name[kNameSize];
-        Dependency dep = {0, 0, input.name.data(), input.name.size()};
-        CacheHash now;
-        FileStamp stamp;
-        if (!HashFile(Recorded(dep, name), &now, &stamp) || !SameHash(now, input.content)) return false;
-        stamps->push_back(stamp);
+        auto known = std::find_if(hashed->begin(), hashed->end(), [&](const HashedFile& f) { return f.name == input.name; });
+        if (known == hashed->end()) {
+            char name[kNameSize];
+            HashedFile f = {input.name, false, {}, {}};
+            f.read = HashFile(Recorded(input.name, name), &f.content, &f.stamp);
+            known = hashed->insert(hashed->end(), f);
+        }
+        if (!known->read || !SameHash(known->content, input.content)) return false;
+        stamps->push_back(known->stamp);
     }
     return true;
 }
 
-// Puts a stored result in place as the tool would have left it.
-bool PutInPlace(const CacheJob& job, const char* object, const CachedResult& result,
-                std::string* bytes) {
-    RemoveFile(object);
-    if (WriteInPlace(object, *bytes, kObjectTemp) != 0) return false;
-    if (result.diagnostics) {
-        return WriteInPlace(job.diagnostics, result.diagnostics_text, kObjectTemp) == 0;
+bool StillAbsent(const CachedResult& result) {
+    for (std::string_view absent : result.absent) {
+        std::string name(absent);
+        int64_t when;
+        if (ChangedTime(name.c_str(), &when) != 1) return false;
     }
+    return true;
+}
+
+// What the storing side insists on: records that name the source.
+bool NamesSource(const CachedResult& result, const char* source) {
+    for (const CachedInput& input : result.inputs) {
+        char name[kNameSize];
+        if (SameName(Recorded(input.name, name), source)) return true;
+    }
+    return false;
+}
+
+// Puts a stored result in place as the tool would have left it.
+bool PutInPlace(Run* run, const CacheJob& job, const char* object, const CachedResult& result,
+                const std::string& bytes) {
+    RemoveFile(object);
+    if (WriteInPlace(&run->cache, object, bytes) != 0) return false;
+    if (result.diagnostics) return WriteInPlace(&run->cache, job.diagnostics, result.diagnostics_text) == 0;
     RemoveExactFile(job.diagnostics);
     return true;
 }
 
-}  // namespace
+// The cache's directory made absolute and the current directory known, at
+// the first compile, so a run with nothing to build makes no call for it.
+bool Ready(Run* run) {
+    ObjectCache* c = &run->cache;
+    if (c->ready) return true;
+    char full[kNameSize];
+    if (FullPath(full, sizeof full, c->dir) != 0) {
+        return Fail(run, kReaderPlace, "Error: invalid ZORBEX_CACHE value: %s\n", c->dir);
+    }
+    if (FullPath(c->current_dir, sizeof c->current_dir, "") != 0) {
+        GiveUp(run, "use", c->dir);
+        return false;
+    }
+    CopyCut(c->dir, sizeof c->dir, full);
+    c->ready = true;
+    return true;
+}
 
-namespace {
+// What the tool wrote, as the cache keeps it: runs of one stream each, a
+// tag byte (0 output, 1 error), a 32-bit length and the bytes.
+void AddRun(std::string* runs, int tag, const CapturedText& text) {
+    if (text.size == 0) return;
+    char head[5] = {static_cast<char>(tag)};
+    for (int i = 0; i < 4; i++) head[1 + i] = static_cast<char>(text.size >> (8 * i));
+    runs->append(head, sizeof head);
+    runs->append(text.bytes, text.size);
+}
 
-bool InvalidSize(const char* value) {
-    Print("Error: invalid ZORBEX_CACHE_SIZE value: %s\n", value);
-    return false;
+// The runs back as output then error; false when they are not whole.
+bool SplitRuns(std::string_view runs, std::string* replay, size_t* output_size) {
+    std::string error;
+    replay->clear();
+    while (!runs.empty()) {
+        if (runs.size() < 5 || runs[0] > 1) return false;
+        size_t n = 0;
+        for (int i = 3; i >= 0; i--) n = n << 8 | static_cast<unsigned char>(runs[1 + i]);
+        if (runs.size() - 5 < n) return false;
+        (runs[0] == 0 ? *replay : error).append(runs.substr(5, n));
+        runs.remove_prefix(5 + n);
+    }
+    *output_size = replay->size();
+    replay->append(error);
+    return true;
 }
 
 }  // namespace
@@ -216,151 +277,159 @@ bool StartCache(Run* run) {
     if (!dir || !*dir) return true;
     const char* size = getenv("ZORBEX_CACHE_SIZE");
     uint64_t mib = size && *size ? 0 : 2048;
-    for (const char* p = size && *size ? size : ""; *p; p++) {
-        if (*p < '0' || *p > '9') return InvalidSize(size);
+    bool digits = true;
+    for (const char* p = size && *size ? size : ""; *p && digits; p++) {
+        digits = *p >= '0' && *p <= '9';
         mib = std::min<uint64_t>(mib * 10 + static_cast<uint64_t>(*p - '0'), uint64_t{1} << 40);
     }
-    if (mib == 0) return InvalidSize(size);
+    if (!digits || mib == 0) {
+        Print("Error: invalid ZORBEX_CACHE_SIZE value: %s\n", size);
+        return false;
+    }
+    // Made absolute when first used: a name that is too long as it is
+    // stands for no directory the cache may take instead.
+    if (strlen(dir) >= sizeof c->dir) {
+        Print("Error: invalid ZORBEX_CACHE value: %s\n", dir);
+        return false;
+    }
     c->limit = mib << 20;
-    // Made absolute when first used, so a run with nothing to build makes
-    // no call for it.
     CopyCut(c->dir, sizeof c->dir, dir);
     c->on = true;
     return true;
 }
 
 bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
-                   const char* disk, std::string* replay, size_t* output_size) {
+                   const char* disk, bool forced, std::string* replay, size_t* output_size) {
     ObjectCache* c = &run->cache;
-    if (!c->ready) {
-        char full[kNameSize];
-        if (FullPath(full, sizeof full, c->dir) != 0 || FullPath(c->current_dir, sizeof c->current_dir, "") != 0) {
-            GiveUp(run, "use", c->dir);
-            return false;
-        }
-        CopyCut(c->dir, sizeof c->dir, full);
-        c->ready = true;
+    job->valid = false;
+    if (!Ready(run)) return false;
+    const char* defaults = getenv(tool);
+    CacheCount why = forced ? kUncachedForced : Uncacheable(run->command, defaults ? defaults : "");
+    if (why != kCacheCounts) {
+        c->count[why]++;
+        return false;
     }
     PathParts parts;
     SplitPath(disk, &parts, run->double_byte);
-    job->valid = JoinPath(job->diagnostics, sizeof job->diagnostics, "", "", parts.base, ".err", run->double_byte) == 0;
+    if (JoinPath(job->diagnostics, sizeof job->diagnostics, "", "", parts.base, ".err", run->double_byte) != 0) {
+        return false;
+    }
+    job->valid = true;
     CopyCut(job->source, sizeof job->source, source);
     CacheHash key = KeyOf(run, tool, source);
     job->key[0] = key.low64;
     job->key[1] = key.high64;
-    char name[kNameSize + 40];
-    EntryName(run, key, name, sizeof name);
     std::string bytes, restored;
-    CachedResult result;
+    std::vector<CachedResult> results;
+    std::vector<HashedFile> hashed;
     std::vector<FileStamp> stamps;
-    if (!job->valid || !ReadWhole(name, &bytes) || !ReadCacheFile(bytes.data(), bytes.size(), key, &result) ||
-        !InputsUnchanged(result, &stamps) || !RestampRecords(&(restored = result.object), result, stamps)) {
-        c->misses++;
+    const CachedResult* hit = nullptr;
+    if (ReadCacheEntry(c, key, &bytes) && ReadCacheFile(bytes.data(), bytes.size(), key, &results)) {
+        for (const CachedResult& r : results) {
+            if (NamesSource(r, source) && StillAbsent(r) && InputsUnchanged(r, &hashed, &stamps) &&
+                RestampRecords(&(restored = r.object), r, stamps) && SplitRuns(r.output, replay, output_size)) {
+                hit = &r;
+                break;
+            }
+        }
+    }
+    if (!hit) {
+        c->count[kMisses]++;
         return false;
     }
-    if (!PutInPlace(*job, object, result, &restored)) {
+    if (!PutInPlace(run, *job, object, *hit, restored)) {
         GiveUp(run, "write", object);
-        c->misses++;
+        c->failed = true;
+        c->count[kMisses]++;
+        job->valid = false;
         return false;
     }
-    TouchFile(name);  // so the least recently used go first
-    c->hits++;
+    TouchCacheEntry(c, key);  // so the least recently used go first
+    c->count[kHits]++;
     run->settings.rebuilt = true;
-    replay->assign(result.output);
-    replay->append(result.error);
-    *output_size = result.output.size();
     return true;
-}
-
-void StoreInCache(Run* run, const Tool& t) {
-    ObjectCache* c = &run->cache;
-    CapturedText output, error;
-    std::string object, diagnostics;
-    if (!c->on || !CapturedOutput(t.child, &output, &error) || !ReadWhole(t.output, &object)) return;
-    CachedResult result;
-    result.output = std::string_view(output.bytes ? output.bytes : "", output.size);
-    result.error = std::string_view(error.bytes ? error.bytes : "", error.size);
-    result.diagnostics = ReadWhole(t.job.diagnostics, &diagnostics);
-    result.diagnostics_text = diagnostics;
-    result.object = object;
-    // Only an object whose records name its source, and each file as it
-    // was when the tool read it.
-    RecordCursor cursor = {};
-    Dependency dep;
-    RecordStep step;
-    bool source = false;
-    while ((step = NextDependency(WholeBlock(object), &cursor, &dep)) == RecordStep::kDependency) {
-        char name[kNameSize];
-        const char* recorded = Recorded(dep, name);
-        source = source || SameName(recorded, t.job.source);
-        CachedInput input = {std::string_view(dep.name, dep.length), false, {}};
-        FileStamp stamp;
-        if (!HashFile(recorded, &input.content, &stamp) || !SameStamp(stamp, dep.date, dep.time)) return;
-        input.utc = stamp.utc_date == dep.date && stamp.utc_time == dep.time;
-        result.inputs.push_back(input);
-    }
-    if (step != RecordStep::kEnd || !source) return;
-    CacheHash key = {t.job.key[0], t.job.key[1]};
-    char name[kNameSize + 40], temp[kNameSize + 40];
-    EntryName(run, key, name, sizeof name);
-    if (c->stored == 0 && MakeDirectories(c->dir) != 0) return GiveUp(run, "make", c->dir);
-    TempName(run, temp, sizeof temp);
-    int failed = WriteInPlace(name, CacheFileBytes(key, result), temp);
-    if (failed == 1) return GiveUp(run, "write", name);
-    c->stored += failed == 0;
 }
 
 namespace {
 
-// Removes the least recently used files until the cache holds at most 90%
-// of its limit.
-void Trim(Run* run) {
+// The result of a tool that made its object, with the inputs its records
+// name as they were when the tool read them; false, counted, when it is not
+// to be stored.
+bool ResultOf(Run* run, const Tool& t, const std::string& object, CachedResult* result,
+              std::vector<std::string>* absent) {
     ObjectCache* c = &run->cache;
-    Listing* listing = OpenListing(c->dir);
-    if (!listing) return;
-    std::vector<std::tuple<int64_t, uint64_t, std::string>> files;
-    uint64_t total = 0;
-    ListedFile f;
-    while (NextListed(listing, &f)) {
-        total += f.size;
-        if (strcmp(f.name, kStatsName) != 0) files.emplace_back(f.modified, f.size, f.name);
+    RecordCursor cursor = {};
+    Dependency dep;
+    RecordStep step;
+    bool source = false, clock = false, changed = false;
+    while ((step = NextDependency(WholeBlock(object), &cursor, &dep)) == RecordStep::kDependency) {
+        char name[kNameSize];
+        const char* recorded = Recorded(std::string_view(dep.name, dep.length), name);
+        source = source || SameName(recorded, t.job.source);
+        CachedInput input = {std::string_view(dep.name, dep.length), false, {}};
+        FileStamp stamp;
+        int64_t when;
+        if (!HashFile(recorded, &input.content, &stamp, &clock) || !SameStamp(stamp, dep.date, dep.time)) return false;
+        // Written while the tool ran: the object may hold what was there before.
+        changed = changed || ChangedTime(recorded, &when) != 0 || when >= t.job.started;
+        input.utc = stamp.utc_date == dep.date && stamp.utc_time == dep.time;
+        result->inputs.push_back(input);
     }
-    CloseListing(listing);
-    if (total <= c->limit) return;
-    std::sort(files.begin(), files.end());
-    for (const auto& [modified, size, file] : files) {
-        if (total <= c->limit / 10 * 9) break;
-        char name[kNameSize + 300];
-        snprintf(name, sizeof name, "%s%c%s", c->dir, kSeparatorChar, file.c_str());
-        if (RemoveExactFile(name) != 0) continue;
-        total -= size;
-        c->removed++;
-    }
+    if (step != RecordStep::kEnd || !source) return false;
+    (void)absent;
+    CacheCount why = clock ? kUncachedClock : changed ? kUncachedNew : kCacheCounts;
+    if (why != kCacheCounts) c->count[why]++;
+    return why == kCacheCounts;
+}
+
+// Whether two results were made from the same inputs, so the new one
+// takes the old one's place.
+bool SameInputs(const CachedResult& a, const CachedResult& b) {
+    return a.inputs.size() == b.inputs.size() &&
+           std::equal(a.inputs.begin(), a.inputs.end(), b.inputs.begin(), [](const CachedInput& x, const CachedInput& y) {
+               return x.name == y.name && SameHash(x.content, y.content);
+           });
 }
 
 }  // namespace
 
+void StoreInCache(Run* run, const Tool& t) {
+    ObjectCache* c = &run->cache;
+    CapturedText output, error;
+    std::string object, diagnostics, runs, old;
+    if (!c->on || !CapturedOutput(t.child, &output, &error) || !ReadWholeFile(t.output, &object)) return;
+    std::vector<std::string> absent;
+    CachedResult result;
+    if (!ResultOf(run, t, object, &result, &absent)) return;
+    AddRun(&runs, 0, output);
+    AddRun(&runs, 1, error);
+    result.output = runs;
+    result.object = object;
+    result.diagnostics = ReadWholeFile(t.job.diagnostics, &diagnostics);
+    result.diagnostics_text = diagnostics;
+    for (const std::string& name : absent) result.absent.push_back(name);
+    // The results kept before, less any of the same inputs, after this one.
+    CacheHash key = {t.job.key[0], t.job.key[1]};
+    std::vector<CachedResult> results = {result}, before;
+    if (ReadCacheEntry(c, key, &old) && ReadCacheFile(old.data(), old.size(), key, &before)) {
+        for (const CachedResult& r : before) {
+            if (results.size() < kResultsPerEntry && !SameInputs(r, result)) results.push_back(r);
+        }
+    }
+    int failed = WriteCacheEntry(c, key, CacheFileBytes(key, results));
+    if (failed == 1) {
+        c->failed = true;
+        return GiveUp(run, "write in", c->dir);
+    }
+    c->count[kStored] += failed == 0;
+}
+
 void FinishCache(Run* run) {
     ObjectCache* c = &run->cache;
-    if (!c->on || c->hits + c->misses == 0) return;
-    if (c->stored > 0) Trim(run);
-    char name[kNameSize + 40], temp[kNameSize + 40];
-    snprintf(name, sizeof name, "%s%c%s", c->dir, kSeparatorChar, kStatsName);
-    // Counts another run wrote at the same moment may be lost; results never.
-    unsigned long long counts[4] = {};
-    std::string text;
-    // Each count follows its name; a damaged file counts from 0.
-    const char* p = ReadWhole(name, &text) ? text.c_str() : "";
-    for (char* end = nullptr; int i : {0, 1, 2, 3}) {
-        if (!(p = strchr(p, ' '))) break;
-        counts[i] = strtoull(p, &end, 10);
-        p = end;
-    }
-    char out[200];
-    int n = snprintf(out, sizeof out, "hits %llu%smisses %llu%sstored %llu%sremoved %llu%s",
-                     counts[0] + c->hits, kLineEnd, counts[1] + c->misses, kLineEnd, counts[2] + c->stored, kLineEnd,
-                     counts[3] + c->removed, kLineEnd);
-    if (c->stored == 0 && MakeDirectories(c->dir) != 0) return GiveUp(run, "make", c->dir);
-    TempName(run, temp, sizeof temp);
-    if (WriteInPlace(name, std::string_view(out, static_cast<size_t>(n)), temp) == 1) GiveUp(run, "write", name);
+    bool used = false;
+    for (unsigned long long n : c->count) used = used || n > 0;
+    if (!c->ready || !used) return;
+    // A full disk stops a store, and is what the trim is for.
+    if (c->count[kStored] > 0 || c->failed) TrimCache(c);
+    if (!WriteCacheCounts(c) && run->verbose) Print("Object cache counts not written: can't write in %s\n", c->dir);
 }

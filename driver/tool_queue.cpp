@@ -137,6 +137,9 @@ bool StartTool(Run* run, const char* command, const char* output, bool link, con
     Tool* t = Queued(run, link ? kReaderPlace : run->modules, output);
     t->link = link;
     if (job) t->job = *job;
+    // A file the tool reads that is written from here on may or may not be
+    // what it read: its result is not stored.
+    if (t->job.valid) t->job.started = FileClockNow();
     // With the cache on, a tool's output is kept to be stored with its object.
     bool captured = run->jobs > 1 || (job && job->valid);
     if (run->verbose && captured) CopyCut(t->text, sizeof t->text, command);

@@ -67,6 +67,7 @@ struct ProjectSettings {
 struct CacheJob {
     bool valid;
     uint64_t key[2];
+    int64_t started;              // when the tool started, by the file clock
     char source[kNameSize];       // absolute: the records must name it
     char diagnostics[kNameSize];  // the file the tool writes its diagnostics to
 };
@@ -98,7 +99,6 @@ struct IncludedFile {
 };
 
 // The tool programs a run's compiles name, as the cache's keys hold them.
-constexpr int kCachedPrograms = 8;
 constexpr size_t kCachedWordSize = 16;
 struct CachedProgram {
     char word[kCachedWordSize];
@@ -107,17 +107,34 @@ struct CachedProgram {
     FileStamp stamp;
 };
 
+// What stats.txt in the cache's directory counts, in its order.
+enum CacheCount {
+    kHits,
+    kMisses,
+    kStored,
+    kRemoved,
+    kUncachedForced,    // marked with a star: to be compiled
+    kUncachedExpanded,  // text the command interpreter expands
+    kUncachedFiles,     // options that make or read other files
+    kUncachedSearch,    // options that make the include search unknown
+    kUncachedClock,     // a file read uses the date or time of the compile
+    kUncachedNew,       // a file read changed while the tool ran
+    kCacheCounts
+};
+
 struct ObjectCache {
     bool on;
     bool ready;  // its directory made absolute, and the current directory known
+    bool failed;  // a write failed: the trim runs all the same
     char dir[kNameSize];
     uint64_t limit;  // bytes
     char current_dir[kNameSize];
     int programs;
-    CachedProgram program[kCachedPrograms];
-    uint64_t token;  // makes this run's names in the directory its own
+    // One for each tool name of the target table at most.
+    CachedProgram program[kTargetCount * 4];
+    uint64_t token;  // makes this run's names its own
     unsigned temps;
-    unsigned long long hits, misses, stored, removed;
+    unsigned long long count[kCacheCounts];
 };
 
 // Everything one run owns, from start-up to exit.
@@ -219,15 +236,16 @@ int ExitFailed(Run* run);
 void CloseProject(Run* run);
 
 // The object cache. StartCache reads ZORBEX_CACHE and ZORBEX_CACHE_SIZE;
-// false, the message written, when the size is not valid. TakeFromCache,
-// for a module to compile with the command in run->command: true when the
-// result was in the cache and is put in place, with what the tool wrote in
-// replay (output_size bytes of output, then its error); else job is readied
-// for StoreInCache, which keeps the result of a tool that made its object.
-// FinishCache keeps the cache to its size and adds the run's counts.
+// false, the message written, when one is not valid. TakeFromCache, for a
+// module to compile with the command in run->command: true when the result
+// was in the cache and is put in place, with what the tool wrote in replay
+// (output_size bytes of output, then its error); else job is readied for
+// StoreInCache, which keeps the result of a tool that made its object, when
+// the compile can be cached at all. FinishCache keeps the cache to its size
+// and adds the run's counts.
 bool StartCache(Run* run);
 bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
-                   const char* disk, std::string* replay, size_t* output_size);
+                   const char* disk, bool forced, std::string* replay, size_t* output_size);
 void StoreInCache(Run* run, const Tool& t);
 void FinishCache(Run* run);
 

@@ -20,6 +20,10 @@ FileHandle OpenForReading(const char* name);
 // Creates or truncates a file under exactly this name; kNoFile on failure.
 FileHandle CreateForWriting(const char* name);
 
+// Creates a file under exactly this name that no file or link held before;
+// kNoFile when one did, or on failure.
+FileHandle CreateExclusive(const char* name);
+
 // Returns the number of bytes read, 0 at the end, -1 on error.
 long ReadBlock(FileHandle file, char* buf, size_t size);
 
@@ -44,10 +48,18 @@ int RenameFile(const char* from, const char* to);
 // Makes the directory, and any missing above it. Returns 0 when it is there.
 int MakeDirectories(const char* name);
 
+// When the file under exactly this name, not followed through a link, was
+// last written or put where it is, in nanoseconds since 1970. Returns 0; 1
+// when there is no such file; -1 when it cannot be told.
+int ChangedTime(const char* name, int64_t* when);
+// A time no later than now by the clock files are stamped with: a file
+// written from now on has a time at least this.
+int64_t FileClockNow();
+
 // Sets a file's modification time to now. Returns 0, or -1.
 int TouchFile(const char* name);
 
-// The plain files of a directory, read one at a time.
+// The plain files of a directory, read one at a time; links are not followed.
 struct Listing;
 struct ListedFile {
     char name[256];

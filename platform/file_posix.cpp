@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,6 +37,11 @@ FileHandle OpenForReading(const char* name) {
 
 FileHandle CreateForWriting(const char* name) {
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle CreateExclusive(const char* name) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd < 0 ? kNoFile : fd;
 }
 
@@ -116,6 +122,27 @@ int MakeDirectories(const char* name) {
         *cut = '/';
     }
     return mkdir(path, 0777) == 0 || errno == EEXIST ? 0 : -1;
+}
+
+// A file moved into place keeps its time of writing, but not its status
+// change time: the later of the two is when the file became what it is here.
+int ChangedTime(const char* name, int64_t* when) {
+    struct stat st;
+    if (lstat(name, &st) != 0) return Missing(errno) ? 1 : -1;
+    const timespec& t = st.st_ctim.tv_sec > st.st_mtim.tv_sec ||
+                                (st.st_ctim.tv_sec == st.st_mtim.tv_sec && st.st_ctim.tv_nsec > st.st_mtim.tv_nsec)
+                            ? st.st_ctim
+                            : st.st_mtim;
+    *when = static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    return 0;
+}
+
+// The file system stamps a file by a clock that may lag this one by a
+// tick of the system's, up to 10 ms; twice that is allowed for.
+int64_t FileClockNow() {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec - 20000000;
 }
 
 int TouchFile(const char* name) { return utimensat(AT_FDCWD, name, nullptr, 0) == 0 ? 0 : -1; }

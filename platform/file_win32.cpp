@@ -1,6 +1,7 @@
 // Plain files on Windows. The file system ignores case by itself.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,9 @@ FileHandle OpenForReading(const char* name) { return Open(name, GENERIC_READ, OP
 FileHandle CreateForWriting(const char* name) {
     return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
 }
+
+// CREATE_NEW fails on any name already there, a link included.
+FileHandle CreateExclusive(const char* name) { return Open(name, GENERIC_WRITE, CREATE_NEW); }
 
 long ReadBlock(FileHandle file, char* buf, size_t size) {
     DWORD got = 0;
@@ -82,6 +86,49 @@ int MakeDirectories(const char* name) {
         *cut = kept;
     }
     return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : -1;
+}
+
+namespace {
+
+// 100-nanosecond ticks since 1601 as nanoseconds since 1970.
+int64_t Nanoseconds(const FILETIME& t) {
+    uint64_t ticks = static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+    return (static_cast<int64_t>(ticks) - 116444736000000000LL) * 100;
+}
+
+}  // namespace
+
+namespace {
+
+int64_t Nanoseconds(const LARGE_INTEGER& t) { return (t.QuadPart - 116444736000000000LL) * 100; }
+
+}  // namespace
+
+// A file copied into place keeps its time of writing but is created anew,
+// and one saved with its old time is changed all the same: the latest of
+// the three is when the file became what it is here.
+int ChangedTime(const char* name, int64_t* when) {
+    HANDLE h = CreateFileA(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? 1 : -1;
+    }
+    FILE_BASIC_INFO info;
+    bool got = GetFileInformationByHandleEx(h, FileBasicInfo, &info, sizeof info);
+    CloseHandle(h);
+    if (!got) return -1;
+    *when = Nanoseconds(info.LastWriteTime);
+    for (const LARGE_INTEGER& t : {info.ChangeTime, info.CreationTime}) *when = std::max(*when, Nanoseconds(t));
+    return 0;
+}
+
+// Where the file system's clock lags this one (Wine stamps files by the
+// host's), by a tick at most: twice a tick of 10 ms is allowed for.
+int64_t FileClockNow() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Nanoseconds(now) - 20000000;
 }
 
 int TouchFile(const char* name) {

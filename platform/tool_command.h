@@ -22,3 +22,8 @@ extern const bool kNameObject;
 // The program file that the command interpreter runs for a command word,
 // found as it finds it: 0 with its name in out (cap bytes), or -1.
 int FindProgram(const char* word, char* out, size_t cap);
+
+// Whether the command interpreter would put other text in place of some of
+// the command's before running it: a variable, a command's output, names
+// matching a pattern.
+bool InterpreterExpands(const char* command);

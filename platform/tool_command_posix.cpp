@@ -36,3 +36,18 @@ int FindProgram(const char* word, char* out, size_t cap) {
     }
     return -1;
 }
+
+// Outside single quotes: a "$" (variables, arithmetic, a command's output),
+// a backquote, the pattern characters "*", "?" and "[", and "~" at a word's
+// start. A backslash before one is taken as not escaping it, which may only
+// count a command as expanded that is not.
+bool InterpreterExpands(const char* command) {
+    bool quoted = false;
+    for (const char* p = command; *p; p++) {
+        if (*p == '\'') quoted = !quoted;
+        if (quoted) continue;
+        bool word_start = p == command || p[-1] == ' ' || p[-1] == '\t' || p[-1] == '=' || p[-1] == ':';
+        if (strchr("$`*?[", *p) || (*p == '~' && word_start)) return true;
+    }
+    return false;
+}

@@ -55,3 +55,8 @@ int FindProgram(const char* word, char* out, size_t cap) {
         dir = end + 1;
     }
 }
+
+// CMD puts a variable's value in place of "%NAME%", quoted or not; a lone
+// "%" is taken as one too, which may only count a command as expanded that
+// is not.
+bool InterpreterExpands(const char* command) { return strchr(command, '%') != nullptr; }

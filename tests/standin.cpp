@@ -18,6 +18,9 @@
 //   warn TEXT    a compiler's warning: "Warning! TEXT" on standard error
 //                and in BASE.err, the source's base name as written; a
 //                compile without one removes BASE.err
+//   edit NAME    once the output is made, add a line to NAME and set its
+//                time back: a file saved while the tool ran, within its
+//                two-second stamp
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
 // given and makes the "-fo=" name, else the source's base name as written
@@ -143,16 +146,47 @@ bool Dependency(const std::string& tool, const std::filesystem::path& file, std:
     return true;
 }
 
-bool ObjectFile(const std::string& tool, const std::string& source, const std::string& text, bool listed,
-                std::string* object) {
+// Where an included file is found, as the compilers search: for a quoted
+// name the current directory and the source's, then each "-i=" directory,
+// those of <TARGET>_INCLUDE and of INCLUDE; the first that has it.
+std::vector<std::string> include_path;  // "-i=" in the tool's variable and its switches, in order
+
+void AddDirectories(std::vector<std::string>* dirs, const std::string& list) {
+    std::string dir;
+    for (std::istringstream in(list); std::getline(in, dir, ';');) {
+        std::string part;
+        for (std::istringstream parts(dir); std::getline(parts, part, kWindows ? ';' : ':');) {
+            if (!part.empty()) dirs->push_back(part);
+        }
+    }
+}
+
+std::filesystem::path Included(const std::string& target, const std::string& source, const std::string& name,
+                               bool quoted) {
+    std::vector<std::string> dirs;
+    if (quoted) dirs = {".", std::filesystem::path(source).parent_path().string()};
+    dirs.insert(dirs.end(), include_path.begin(), include_path.end());
+    for (std::string variable : {target + "_INCLUDE", std::string("INCLUDE")}) {
+        if (const char* value = std::getenv(variable.c_str())) AddDirectories(&dirs, value);
+    }
+    for (const std::string& dir : dirs) {
+        std::filesystem::path p = std::filesystem::path(dir.empty() ? "." : dir) / name;
+        if (std::filesystem::is_regular_file(p)) return p;
+    }
+    return std::filesystem::path(source).parent_path() / name;  // not found: the error names it
+}
+
+bool ObjectFile(const std::string& tool, const std::string& target, const std::string& source,
+                const std::string& text, bool listed, std::string* object) {
     std::string records, headers, line;
     bool assembler = tool == "WASM";
     for (std::istringstream in(text); std::getline(in, line);) {
         std::string word, name;
         std::istringstream(line) >> word >> name;
-        if (assembler ? Upper(word) != "INCLUDE" : word != "#include" || name.size() < 2 || name[0] != '"') continue;
-        if (!assembler) name = name.substr(1, name.find('"', 1) - 1);
-        if (!Dependency(tool, std::filesystem::path(source).parent_path() / name, &headers)) return false;
+        bool quoted = name.size() >= 2 && name[0] == '"', angled = name.size() >= 2 && name[0] == '<';
+        if (assembler ? Upper(word) != "INCLUDE" : word != "#include" || !(quoted || angled)) continue;
+        if (!assembler) name = name.substr(1, name.find(quoted ? '"' : '>', 1) - 1);
+        if (!Dependency(tool, Included(target, source, name, quoted || assembler), &headers)) return false;
     }
     if (!Dependency(tool, source, &records)) return false;
     std::string base = LastPart(source);
@@ -171,12 +205,17 @@ int Complain(const std::string& message) {
 int Compile(const std::string& tool, int argc, char** argv) {
     std::string target, object, text;
     std::vector<std::string> files;
+    std::string own = std::getenv(tool.c_str()) ? std::getenv(tool.c_str()) : "";
+    for (std::istringstream in(own); in >> own;) {
+        if (own.compare(0, 3, "-i=") == 0) AddDirectories(&include_path, own.substr(3));
+    }
     bool listed = true;  // "-zld": no dependency records
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (word[0] != '-' && (!kWindows || word[0] != '/')) files.push_back(word);
         else if (word.compare(1, 3, "bt=") == 0) target = Upper(word.substr(4));
         else if (word.compare(1, 3, "fo=") == 0) object = word.substr(4);
+        else if (word.compare(1, 2, "i=") == 0) AddDirectories(&include_path, word.substr(3));
         else if (word.substr(1) == "zld") listed = false;
         else if (tool == "WASM" && word.substr(1) == "d__" + target + "__") {  // made by "-bt="
             return Complain("Error! E230: Label '" + word.substr(2) + "' is already defined");
@@ -196,7 +235,7 @@ int Compile(const std::string& tool, int argc, char** argv) {
     if (object.empty()) object = kWindows ? Upper(base) + ".OBJ" : base + ".o";
     if (LastPart(object).find('.') == std::string::npos) object += kWindows ? ".obj" : ".o";
     std::string bytes;
-    if (!ObjectFile(tool, source, text, listed, &bytes)) return 1;
+    if (!ObjectFile(tool, target, source, text, listed, &bytes)) return 1;
     std::string diagnostics = base + ".err";
     if (const std::string* warning = Option(tool, "warn")) {
         Complain("Warning! " + *warning);
@@ -209,6 +248,12 @@ int Compile(const std::string& tool, int argc, char** argv) {
         bytes = text + "\n";
     }
     MakeOutput(tool, object, bytes);
+    if (const std::string* name = Option(tool, "edit")) {
+        std::error_code error;
+        auto written = std::filesystem::last_write_time(*name, error);
+        std::ofstream(*name, std::ios::binary | std::ios::app) << "int edited;\n";
+        if (!error) std::filesystem::last_write_time(*name, written, error);
+    }
     return 0;
 }
 

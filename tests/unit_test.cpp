@@ -181,23 +181,49 @@ void Texts() {
 }
 
 // A cache file reads back as it was written, the smallest one too; one of
-// another key, or cut, is refused.
+// another key, or cut, is refused; and so is one whose result has no input.
 void CacheFiles() {
-    CachedResult full, least, back;
+    CachedResult full, least;
     full.inputs = {{"/s/main.c", true, {1, 2}}, {"/s/greet.h", false, {3, 4}}};
+    full.absent = {"/s/inc/greet.h", "/i/greet.h"};
     full.object = "OBJ", full.output = "out", full.diagnostics = true, full.diagnostics_text = "w\n";
     least.inputs = {{"x", false, {5, 6}}};
     CacheHash key = {7, 8};
-    for (const CachedResult& r : {full, least}) {
+    std::vector<CachedResult> back;
+    for (const std::vector<CachedResult>& r : {std::vector{full, least}, std::vector{least}}) {
         std::string file = CacheFileBytes(key, r);
         Check(ReadCacheFile(file.data(), file.size(), key, &back) && CacheFileBytes(key, back) == file, "read back");
         Check(!ReadCacheFile(file.data(), file.size(), CacheHash{7, 9}, &back), "another key");
         Check(!ReadCacheFile(file.data(), file.size() - 1, key, &back), "cut");
     }
+    std::string none = CacheFileBytes(key, {CachedResult{}});
+    Check(!ReadCacheFile(none.data(), none.size(), key, &back), "a result without inputs");
+}
+
+// A new stamp keeps a record's bytes adding up to 0 where they did, its
+// checksum byte 0 included, and leaves a record without a checksum so.
+void Restamps() {
+    auto sum = [](const std::string& r) {
+        unsigned s = 0;
+        for (char c : r) s += static_cast<unsigned char>(c);
+        return s % 256;
+    };
+    // Data whose bytes add up to 0 with the type and length: its checksum is 0.
+    std::string zero = std::string("\x88\x09\0\x80\xE9\0\0\0\0\x01", 10);
+    zero += static_cast<char>(-static_cast<int>(sum(zero)));
+    zero += '\0';
+    std::string none = std::string("\x88\x09\0\x80\xE9\0\0\0\0\x01a\0", 12);
+    for (std::string* r : {&zero, &none}) {
+        bool summed = sum(*r) == 0;
+        SetDependencyStamp(reinterpret_cast<unsigned char*>(r->data()), 0x1234, 0x5678);
+        Check(r->substr(5, 4) == "\x34\x12\x78\x56" && (sum(*r) == 0) == summed && (summed || r->back() == 0),
+              summed ? "checksum 0 kept right" : "no checksum kept");
+    }
 }
 
 int main() {
     CacheFiles();
+    Restamps();
     Records();
     Texts();
     SplitTable();

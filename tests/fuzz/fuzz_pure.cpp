@@ -89,16 +89,16 @@ void CacheFile(std::string bytes) {
         memcpy(&bytes[bytes.size() - 16], &whole, sizeof whole);
     }
     std::vector<char> file(bytes.begin(), bytes.end());  // on the heap, so a read past it is caught
-    CachedResult result;
-    if (!ReadCacheFile(file.data(), file.size(), key, &result)) return;
+    std::vector<CachedResult> results;
+    if (!ReadCacheFile(file.data(), file.size(), key, &results)) return;
     const char* end = file.data() + file.size();
-    for (std::string_view v : {result.object, result.output, result.error, result.diagnostics_text}) {
-        Check(v.empty() || (v.data() >= file.data() && v.data() + v.size() <= end));
+    auto inside = [&](std::string_view v) { return v.empty() || (v.data() >= file.data() && v.data() + v.size() <= end); };
+    for (const CachedResult& result : results) {
+        for (std::string_view v : {result.object, result.output, result.diagnostics_text}) Check(inside(v));
+        for (std::string_view v : result.absent) Check(!v.empty() && inside(v));
+        for (const CachedInput& input : result.inputs) Check(!input.name.empty() && inside(input.name));
     }
-    for (const CachedInput& input : result.inputs) {
-        Check(input.name.size() >= 1 && input.name.data() >= file.data() && input.name.data() + input.name.size() <= end);
-    }
-    Check(CacheFileBytes(key, result) == bytes);
+    Check(CacheFileBytes(key, results) == bytes);
 }
 
 }  // namespace
