@@ -197,5 +197,5 @@ bool WriteCacheCounts(ObjectCache* c) {
         out += line;
     }
     if (MakeDirectories(c->dir) != 0) return false;
-    return WriteInPlace(c, name, out) != 1;
+    return WriteInPlace(c, name, out) == 0;
 }

@@ -128,12 +128,115 @@ FLAT += [
     Row("size unread without the cache", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"),
         env={"ZORBEX_CACHE_SIZE": "x"}),
     Row("unset is off", "a.c\n", {"A.C": OLD}, done("A.EXE"), env={"ZORBEX_CACHE": ""}, left=["A.C", "A.EXE", "A.OBJ"]),
+    # Too long a name is never cut to its parent's.
+    Row("name too long", "a.c\n", {"A.C": OLD}, f"Error: invalid ZORBEX_CACHE value: {'C' * 271}\n", 255,
+        env={"ZORBEX_CACHE": "C" * 271}, left=["A.C"]),
+    Row("name too long once absolute", "a.c\n", {"A.C": OLD}, f"Error: invalid ZORBEX_CACHE value: {'C' * 258}\n",
+        255, env={"ZORBEX_CACHE": "C" * 258}, left=["A.C"]),
 ]
 
 
 @pytest.mark.parametrize("r", FLAT, ids=ids(FLAT))
 def test_settings(tmp_path, r):
     check(tmp_path, r)
+
+
+# Compiles the cache cannot know to give the same object again: each is
+# run, in the cold build and the warm one, and counted by why.
+SHELL_VAR = per("$VER", "%VER%")
+UNCACHED = [
+    ("forced", "*main.c\nutil.c\n", {}, [], [MAIN], counts(1, 1, 1, uncached_forced=2)),
+    ("the clock read in a header", PROJECT, {"GREET.H": b'char* t = __TIMESTAMP__;\n'}, [], [MAIN],
+     counts(1, 3, 1, uncached_clock=2)),
+    ("text the interpreter expands", f".wccopt -dV={SHELL_VAR}\n" + PROJECT, {}, [], BOTH[:2],
+     counts(uncached_shell=4)),
+    ("an option that makes another file", ".wccopt -adt\n" + PROJECT, {}, [], BOTH[:2], counts(uncached_files=4)),
+    ("a search order not known", ".wccopt -xx\n" + PROJECT, {}, [], BOTH[:2], counts(uncached_search=4)),
+    # Saved with its old stamp once the object was made: the object may
+    # hold what the header was before.
+    ("a header saved while compiled", PROJECT, {}, ["MAIN.C edit GREET.H"], [MAIN],
+     counts(1, 3, 1, uncached_changed=2)),
+]
+
+
+@pytest.mark.parametrize("row", UNCACHED, ids=[r[0] for r in UNCACHED])
+def test_uncached(tmp_path, row):
+    id, project, files, ctl, compiled, expected = row
+    d = str(tmp_path)
+    make(d, {**FILES, **files, "ZORBEX.ZBX": b(project), "STANDIN.CTL": b("".join(c + "\n" for c in ctl))})
+    env = {**ON, "VER": "1"}
+    assert run(d, env=env)[0] == 0
+    clean(d)
+    settle()
+    assert run(d, env=env)[0] == 0
+    assert len(log(d)) == len(compiled) + 1 and stats(d) == expected
+
+
+# A header switched to another content and back: the first result is
+# still there.
+def test_switched_back(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
+    for content, tools in ((None, BOTH), (b"int v2;\n", [MAIN, LINK]), (b"\n", [LINK])):
+        content and edit(d, {"GREET.H": content})
+        settle()
+        assert run(d, env=ON)[0] == 0 and sorted(log(d)) == sorted(map(cmd, tools))
+        clean(d)
+
+
+# The project's own directory as the cache, kept small: the trim removes
+# entries only, never the user's files, even those named like entries.
+def test_own_files_only(tmp_path):
+    d = str(tmp_path)
+    mine = {"BIG": b"B" * 1200000, "0123456789abcdef0123456789abcdef": b"\n", "00/notes": b"\n"}
+    make(d, {**FILES, **mine, "ZORBEX.ZBX": b(PROJECT), "STANDIN.CTL": b"* flood 300000\n"})
+    assert run(d, env={"ZORBEX_CACHE": ".", "ZORBEX_CACHE_SIZE": "1"})[0] == 0
+    for name in [*FILES, *mine, "ZORBEX.ZBX", "MAIN.OBJ", "UTIL.OBJ", "MAIN.EXE", "CACHEDIR.TAG"]:
+        assert read(d, name) is not None, name
+    assert stats(d, ".")["removed"] == 1 and len(entries(d, ".")) == 2  # 00/notes and one entry
+
+
+# Past a full disk (a file size limit here) results cannot be stored, and
+# the trim still makes room.
+@pytest.mark.skipif(WINDOWS, reason="a file size limit of POSIX")
+def test_full_disk_trims(tmp_path):
+    import resource
+    d = str(tmp_path)
+    modules = "".join(f"m{i}.c\n" for i in range(6))
+    floods = "".join(f"M{i}.C flood 100000\n" for i in range(6))  # not the linker's: its output is not kept
+    make(d, {**{f"M{i}.C": b"\n" for i in range(6)}, "ZORBEX.ZBX": b(modules), "STANDIN.CTL": b(floods)})
+    assert run(d, env=ON)[0] == 0
+    clean(d)
+    edit(d, {"ZORBEX.ZBX": b".wccopt -ox\nm0.c\n"})
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (150000, 150000))
+    assert run(d, env={**ON, "ZORBEX_CACHE_SIZE": "1"}, preexec_fn=limit)[0] == 0
+    assert stats(d) == counts(0, 7, 6, 2)
+
+
+# Names the cache writes at planted as links to another file: the file
+# is never written through them.
+def test_planted_links(tmp_path):
+    d = str(tmp_path)
+    links = {n: ("->", os.path.join(d, "VICTIM")) for n in ("CACHE/CACHEDIR.TAG", "CACHE/stats.txt", "~ZORBEX~.TMP")}
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT), "VICTIM": b"mine\n", **links})
+    for tools in (BOTH, [LINK]):
+        clean(d)
+        assert run(d, env=ON)[0] == 0 and sorted(log(d)) == sorted(map(cmd, tools))
+    assert read(d, "VICTIM") == "mine\n"
+
+
+# A damaged count counts from 0, each on its own; counts that cannot be
+# written are said with ZORBEX_VERBOSE=1.
+def test_damaged_counts(tmp_path):
+    d = str(tmp_path)
+    damaged = b"hits -5\nmisses x\nstored 123456789012345678901\nremoved 7\nuncached-forced 18446744073709551615\n"
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT), "CACHE/stats.txt": damaged})
+    assert run(d, env=ON)[0] == 0 and stats(d) == counts(0, 2, 2, 7)
+    os.remove(path(d, "CACHE/stats.txt"))
+    os.mkdir(path(d, "CACHE/stats.txt"))
+    clean(d)
+    code, out, err = run(d, env={**ON, "ZORBEX_VERBOSE": "1"})
+    assert code == 0 and "Object cache counts not written: can't write in " in out
 
 
 # A cache that cannot be written: the build goes on as without it, and
