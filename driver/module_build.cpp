@@ -36,26 +36,47 @@ void AddSwitch(CommandText* c, const char* name) {
     Add(c, name);
 }
 
+void AddByte(CommandText* c, char ch) {
+    if (c->len + 1 >= c->cap) {
+        c->cut = true;
+        return;
+    }
+    c->text[c->len++] = ch;
+    c->text[c->len] = '\0';
+}
+
 // Option texts written for the Windows-hosted tools hold "/" switches and
 // "\" separators. Where "/" starts no switch, a word that begins with it
 // can only have been meant as one, so it is passed with this system's
 // switch character, and each "\" as its separator. Quoted text is the
-// user's own and is passed as it is.
+// user's own and is passed as it is, and so is "\"", which the tools read
+// as a double quote that opens and closes nothing. A word holding double
+// quotes reaches the tool with them, as on Windows.
 void AddOptions(CommandText* c, const char* options) {
     Add(c, " ");
-    size_t start = c->len;
-    Add(c, options);
-    bool quoted = false;
-    for (size_t i = start; i < c->len; i++) {
-        char& ch = c->text[i];
-        bool word_start = i == start || c->text[i - 1] == ' ' || c->text[i - 1] == '\t';
-        if (ch == '"') {
-            quoted = !quoted;
-        } else if (!quoted && ch == '/' && word_start) {
-            ch = kSwitchChar;
-        } else if (!quoted && ch == '\\') {
-            ch = kSeparatorChar;
+    for (const char* p = options; *p;) {
+        for (; *p == ' ' || *p == '\t'; p++) AddByte(c, *p);
+        size_t start = c->len;
+        bool quoted = false, quotes = false;
+        for (; *p && (quoted || (*p != ' ' && *p != '\t')); p++) {
+            char ch = *p;
+            if (ch == '\\' && p[1] == '"') {
+                AddByte(c, ch);
+                ch = *++p;
+            } else if (ch == '"') {
+                quoted = !quoted;
+            } else if (!quoted && ch == '/' && c->len == start) {
+                ch = kSwitchChar;
+            } else if (!quoted && ch == '\\') {
+                ch = kSeparatorChar;
+            }
+            quotes = quotes || ch == '"';
+            AddByte(c, ch);
         }
+        if (!quotes || c->cut) continue;
+        size_t len = QuoteWord(c->text + start, c->len - start, c->cap - start);
+        if (len == 0) c->cut = true;
+        else c->len = start + len;
     }
 }
 

@@ -21,9 +21,12 @@ constexpr size_t kLineSize = 256;    // project lines: 255 characters
 constexpr size_t kOptionSize = 128;  // option texts: 127 characters
 // The longest command: a tool name of 6 characters, a blank and the
 // options, the target switches (" -bt=" and 5, " -d" and 7), " -fo=" and
-// an object name, a blank and a source name.
+// an object name, a blank and a source name. Each word of the options that
+// holds a double quote may grow to twice its length and two bytes
+// (QuoteWord); such a word has at least two bytes but the last, so the
+// options never take more than three times kOptionSize.
 constexpr size_t kCommandSize = 1024;
-static_assert(kCommandSize >= 6 + kOptionSize + 20 + 5 + kNameSize + kNameSize);
+static_assert(kCommandSize >= 6 + 3 * kOptionSize + 20 + 5 + kNameSize + kNameSize);
 // The longest message: its text and a name or line.
 constexpr size_t kMessageSize = 512;
 constexpr int kMaxJobs = 64;

@@ -19,6 +19,13 @@ extern const bool kLowerCaseTools;
 // POSIX-hosted tools name it after the source as written, with ".o".
 extern const bool kNameObject;
 
+// Makes a word of a tool's options, the len bytes at word (a buffer of cap
+// bytes), into what the command interpreter must be given for the tool to
+// receive it as written, double quotes included: the tools take the quotes
+// out themselves. Returns its new length, at most twice len and two bytes,
+// or 0 when that would not fit (the word is then left as it was).
+size_t QuoteWord(char* word, size_t len, size_t cap);
+
 // The program file that the command interpreter runs for a command word,
 // found as it finds it: 0 with its name in out (cap bytes), or -1.
 int FindProgram(const char* word, char* out, size_t cap);

@@ -1,8 +1,9 @@
 // Stand-in for the tools, in the end-to-end tests. Installed under each
-// tool's name (lower case on POSIX), it appends its command line to
-// STANDIN.LOG, takes its arguments and makes its output as the real tool
-// does, and obeys STANDIN.CTL, whose lines read "<WHO> <action> [text]",
-// WHO the tool, its last argument's last part (such as A.C), or "*":
+// tool's name (lower case on POSIX), it appends its command line (its words
+// as it reads them, joined by blanks) to STANDIN.LOG, takes its arguments
+// and makes its output as the real tool does, and obeys STANDIN.CTL, whose
+// lines read "<WHO> <action> [text]", WHO the tool, its last word's last
+// part (such as A.C), or "*":
 //   noout        make no output         fail     exit with status 3
 //   lower        output in lower case   dir      a directory for the output
 //   print TEXT   write TEXT first       size N   (WLINK) N bytes of executable
@@ -21,6 +22,9 @@
 //   edit NAME    once the output is made, add a line to NAME and set its
 //                time back: a file saved while the tool ran, within its
 //                two-second stamp
+// As the real tools, it reads its arguments as one command line, on POSIX
+// too: joined by blanks, split at blanks outside double quotes, the quotes
+// taken out, a backslash before one making it a plain double quote.
 // Switches start with "-", on Windows with "/" too; every other word is a
 // file. A compiler or the assembler reads its one source by exactly the name
 // given and makes the "-fo=" name, else the source's base name as written
@@ -73,7 +77,7 @@ void WriteFile(const std::string& name, const std::string& bytes) {
 
 // The value of the last control line for this tool and action; "" when the
 // action is given without text, null when it is not given.
-std::string who_am_i;  // the last argument's last part, upper-cased
+std::string who_am_i;  // the last word's last part, upper-cased
 
 const std::string* Option(const std::string& tool, const char* action) {
     static std::string control, value;
@@ -202,7 +206,7 @@ int Complain(const std::string& message) {
 }
 
 // A compiler or the assembler; returns the exit status.
-int Compile(const std::string& tool, int argc, char** argv) {
+int Compile(const std::string& tool, const std::vector<std::string>& words) {
     std::string target, object, text;
     std::vector<std::string> files;
     std::string own = std::getenv(tool.c_str()) ? std::getenv(tool.c_str()) : "";
@@ -210,8 +214,7 @@ int Compile(const std::string& tool, int argc, char** argv) {
         if (own.compare(0, 3, "-i=") == 0) AddDirectories(&include_path, own.substr(3));
     }
     bool listed = true;  // "-zld": no dependency records
-    for (int i = 1; i < argc; ++i) {
-        std::string word = argv[i];
+    for (const std::string& word : words) {
         if (word[0] != '-' && (!kWindows || word[0] != '/')) files.push_back(word);
         else if (word.compare(1, 3, "bt=") == 0) target = Upper(word.substr(4));
         else if (word.compare(1, 3, "fo=") == 0) object = word.substr(4);
@@ -279,6 +282,30 @@ int Link(const std::string& tool, const std::string& last) {
     return status;
 }
 
+// The Windows runtime has split the command line so already.
+std::vector<std::string> Words(int argc, char** argv) {
+    if (kWindows) return std::vector<std::string>(argv + 1, argv + argc);
+    std::string line, word;
+    for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+    std::vector<std::string> words;
+    bool in_word = false, quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (!quoted && (c == ' ' || c == '\t')) {
+            if (in_word) words.push_back(word);
+            word.clear();
+            in_word = false;
+            continue;
+        }
+        in_word = true;
+        if (c == '\\' && i + 1 < line.size() && line[i + 1] == '"') word += line[++i];
+        else if (c == '"') quoted = !quoted;
+        else word += c;
+    }
+    if (in_word) words.push_back(word);
+    return words;
+}
+
 }  // namespace
 
 int Helper(const std::string& name, int argc, char** argv);
@@ -288,10 +315,12 @@ int main(int argc, char** argv) {
     std::string name = LastPart(argv[0]), tool = Upper(name);
     if (tool.size() > 4 && tool.substr(tool.size() - 4) == ".EXE") tool.resize(tool.size() - 4);
     if (tool == "LAUNCHER" || tool == "CMD") return Helper(tool, argc, argv);
+    std::vector<std::string> words = Words(argc, argv);
     std::string line = kWindows ? tool : name;
-    for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+    for (const std::string& word : words) line += " " + word;
     AppendLine("STANDIN.LOG", line + "\n");
-    who_am_i = Upper(LastPart(argc > 1 ? argv[argc - 1] : ""));
+    std::string last = words.empty() ? "" : words.back();
+    who_am_i = Upper(LastPart(last));
     if (const std::string* text = Option(tool, "run")) (void)!std::system(text->c_str());
     if (const std::string* ms = Option(tool, "sleep")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(*ms)));
@@ -304,8 +333,8 @@ int main(int argc, char** argv) {
     if (const std::string* text = Option(tool, "print")) std::printf("%s\n", text->c_str());
     std::fflush(stdout);
     int status = Option(tool, "noout") ? 0
-                 : tool == "WLINK"         ? Link(tool, argc > 1 ? argv[argc - 1] : "")
-                                           : Compile(tool, argc, argv);
+                 : tool == "WLINK"         ? Link(tool, last)
+                                           : Compile(tool, words);
     if (Option(tool, "die")) Die();
     return Option(tool, "fail") ? 3 : status;
 }

@@ -15,6 +15,7 @@
 #include "path.h"
 #include "record_walk.h"
 #include "text.h"
+#include "tool_command.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -221,7 +222,20 @@ void Restamps() {
     }
 }
 
+// An option word quoted in place for the shell, and one whose quoted form
+// and terminator would pass the end of the buffer, left as it was.
+void Quoting() {
+    for (size_t cap : {12, 11}) {
+        char word[12] = "a\"$`\\";
+        size_t len = QuoteWord(word, strlen(word), cap);
+        bool fits = cap == 12;
+        Check(len == (fits ? 11 : 0) && strcmp(word, fits ? "\"a\\\"\\$\\`\\\\\"" : "a\"$`\\") == 0,
+              "quoted in " + std::to_string(cap) + ": " + word);
+    }
+}
+
 int main() {
+    Quoting();
     CacheFiles();
     Restamps();
     Records();

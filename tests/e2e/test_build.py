@@ -77,11 +77,13 @@ ROWS += [
     Row("switches written with /", ".wccopt /ox -i=/h\n.wasmopt /zq\nmain.c\nstart.asm\n",
         {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
         log=[f"WCC386 /ox -i=/h {NT} MAIN.C", "WASM /zq /bt=NT START.ASM", LINK]),
-    # and their separators "/", but in quotes.
-    Row("options written for Windows", '.wccopt /i=..\\inc /dMSG="a\\b /c" -i=/h\n.wasmopt -i=a\\b\n'
-        "main.c\nstart.asm\n", {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
-        log=["wcc386 -i=../inc -dMSG=a\\b /c -i=/h -bt=NT -d__NT__ -fo=MAIN.OBJ MAIN.C",
-             "wasm -i=a/b -bt=NT -fo=START.OBJ START.ASM", LINK], only="posix"),
+    # and their separators "/", but in quotes or before a quote; a word with
+    # quotes reaches the tool with them, byte for byte, on both systems.
+    Row("options written for Windows", '.wccopt /i=..\\inc /dMSG="a\\b /c $H `x` \\"q\\"" -i=/h -dR=\\"r\\"\n'
+        ".wasmopt -i=a\\b\nmain.c\nstart.asm\n", {"MAIN.C": OLD, "START.ASM": OLD}, done("MAIN.EXE"),
+        log=[per("wcc386 -i=../inc -dMSG=a\\b /c $H `x` \"q\" -i=/h -dR=\"r\" -bt=NT -d__NT__ -fo=MAIN.OBJ MAIN.C",
+                 f'WCC386 /i=..\\inc /dMSG=a\\b /c $H `x` "q" -i=/h -dR="r" {NT} MAIN.C'),
+             per("wasm -i=a/b -bt=NT -fo=START.OBJ START.ASM", "WASM -i=a\\b /bt=NT START.ASM"), LINK]),
     Row("target changes later modules", "a.c\n.target dos\nb.c\nc.asm\n",
         {"A.C": OLD, "B.C": OLD, "C.ASM": OLD}, done("A.EXE"),
         log=[f"WCC386 {NT} A.C", "WCC /bt=DOS B.C", "WASM /bt=DOS C.ASM", LINK],
