@@ -11,6 +11,7 @@
 #include "args.h"
 #include "cache_file.h"
 #include "file_search.h"
+#include "include_search.h"
 #include "name_lookup_posix.h"
 #include "path.h"
 #include "record_walk.h"
@@ -234,8 +235,57 @@ void Quoting() {
     }
 }
 
+// Where a file made later could change a compile, the current directory
+// being /w: for the command, WCC386, NT_INCLUDE, INC386, INCLUDE and the
+// recorded names, the names in order, or "false" when that cannot be known.
+void ShadowTable() {
+    struct {
+        IncludeSearch search;
+        std::vector<std::string_view> recorded;
+        const char* want;
+    } rows[] = {
+        {{"wcc386 -i=inc1 -i=inc2 -bt=NT main.c", "/w", nullptr, nullptr, nullptr, nullptr},
+         {"/w/main.c", "/w/inc2/cfg.h"}, "/w/cfg.h /w/inc1/cfg.h"},
+        // inc2 is also an includer's directory, searched before inc1.
+        {{"wcc386 -i=inc2 main.c", "/w", "-i=inc1", nullptr, nullptr, nullptr},
+         {"/w/main.c", "/w/inc2/a.h", "/w/inc2/b.h"},
+         "/w/a.h /w/inc1/a.h /w/inc2/inc2/a.h /w/b.h /w/inc1/b.h /w/inc2/inc2/b.h"},
+        // The source's directory; another recorded file is no new one.
+        {{"wcc386 -i=inc src/main.c", "/w", nullptr, nullptr, nullptr, nullptr},
+         {"/w/src/main.c", "/w/src/a.h", "/w/inc/b.h", "/w/inc/a.h"}, "/w/a.h /w/b.h /w/src/b.h"},
+        {{"wcc386 -bt=NT main.c", "/w", nullptr, "/nt", "/i386", "/h1:/h2;/h3"},
+         {"/w/main.c", "/h3/x.h"}, "/w/x.h /nt/x.h /i386/x.h /h1/x.h /h2/x.h"},
+        // Found in /w/../h, after INCLUDE, which "-x" leaves out.
+        {{"wcc386 main.c", "/w", nullptr, nullptr, nullptr, "/i"}, {"/w/main.c", "/h/x.h"}, "/w/x.h /i/x.h"},
+        {{"wcc386 -x main.c", "/w", nullptr, nullptr, nullptr, "/i"}, {"/w/main.c", "/h/x.h"}, "/w/x.h"},
+        // Spelt "sys/x.h", and "../lib/x.h".
+        {{"wcc386 -i=inc src/main.c", "/w", nullptr, nullptr, nullptr, nullptr},
+         {"/w/src/main.c", "/w/inc/sys/x.h"}, "/w/sys/x.h /w/src/sys/x.h"},
+        {{"wcc386 -i=/i src/main.c", "/w", nullptr, nullptr, nullptr, nullptr},
+         {"/w/src/main.c", "/w/src/../lib/x.h"}, "/w/../lib/x.h"},
+        // A directory whose name ends in a two-byte character whose second byte is "\".
+        {{"wcc386 -i=\x95\\ -i=inc main.c", "/w", nullptr, nullptr, nullptr, nullptr, true},
+         {"/w/main.c", "/w/inc/x.h"}, "/w/x.h /w/\x95\\/x.h"},
+        {{"wcc386 -xx main.c", "/w", nullptr, nullptr, nullptr, nullptr}, {"/w/main.c"}, "false"},
+        {{"wcc386 main.c", "/w", "-ft", nullptr, nullptr, nullptr}, {"/w/main.c"}, "false"},
+        {{"wasm start.asm", "/w", nullptr, nullptr, nullptr, nullptr}, {"/w/start.asm"}, "false"}};
+    std::vector<std::string> names;
+    for (auto& r : rows) {
+        std::string got = ShadowNames(r.search, r.recorded, &names) ? "" : "false";
+        for (const std::string& name : names) got += (got.empty() ? "" : " ") + name;
+        Check(got == r.want, std::string(r.search.command) + ": " + got);
+    }
+    // Forty directories of ten files each: some forty names for each file.
+    std::vector<std::string> many;
+    for (int i = 0; i < 400; i++) many.push_back("/w/d" + std::to_string(i % 40) + "/f" + std::to_string(i) + ".h");
+    std::vector<std::string_view> recorded(many.begin(), many.end());
+    IncludeSearch search = {"wcc386 main.c", "/w", nullptr, nullptr, nullptr, nullptr};
+    Check(!ShadowNames(search, recorded, &names) && names.empty(), "too many names");
+}
+
 int main() {
     Quoting();
+    ShadowTable();
     CacheFiles();
     Restamps();
     Records();
