@@ -16,7 +16,6 @@ constexpr size_t kMagicSize = sizeof kMagic - 1;
 constexpr size_t kHeaderSize = kMagicSize + 16 + 4;
 constexpr size_t kResultHeaderSize = 5 * 4;
 constexpr size_t kTrailerSize = 16;
-constexpr size_t kLongestAbsent = 4095;
 
 void PutWord(std::string* out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; i++) out->push_back(static_cast<char>(value >> (8 * i)));
@@ -82,7 +81,7 @@ bool TakeResult(const char* bytes, size_t* at, size_t end, CachedResult* r) {
     for (uint64_t k = 0; k < absent; k++) {
         if (end - i < 2) return false;
         size_t n = Word(p + i, 2);
-        if (n == 0 || n > kLongestAbsent || end - i - 2 < n) return false;
+        if (n == 0 || n > kLongestAbsentName || end - i - 2 < n) return false;
         std::string_view name(bytes + i + 2, n);
         if (name.find('\0') != name.npos) return false;
         r->absent.push_back(name);

@@ -26,6 +26,8 @@ inline bool SameHash(const CacheHash& a, const CacheHash& b) { return XXH128_isE
 // few versions finds each.
 constexpr size_t kResultsPerEntry = 4;
 
+constexpr size_t kLongestAbsentName = 4095;
+
 // A file the object's records name, as they name it, and its content then.
 struct CachedInput {
     std::string_view name;  // 1 to 255 bytes
@@ -37,7 +39,7 @@ struct CachedResult {
     std::vector<CachedInput> inputs;  // in the records' order; at least one
     // Names where a file would have been found before one of the inputs:
     // each was absent, and must still be for the result to stand.
-    std::vector<std::string_view> absent;  // 1 to 4095 bytes each
+    std::vector<std::string_view> absent;  // 1 to kLongestAbsentName bytes each
     std::string_view object;
     std::string_view output;  // the tool's streams, as the command runner captured them
     bool diagnostics = false;  // the tool left a diagnostics file

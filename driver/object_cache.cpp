@@ -18,6 +18,7 @@
 #include "cache_file.h"
 #include "console.h"
 #include "file.h"
+#include "include_search.h"
 #include "path.h"
 #include "tool_command.h"
 #include "zorbex.h"
@@ -304,7 +305,11 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     job->valid = false;
     if (!Ready(run)) return false;
     const char* defaults = getenv(tool);
-    CacheCount why = forced ? kUncachedForced : Uncacheable(run->command, defaults ? defaults : "");
+    // The assembler's search for included files is not known.
+    bool assembler = tool == kTargets[run->settings.target].assembler;
+    CacheCount why = forced      ? kUncachedForced
+                     : assembler ? kUncachedSearch
+                                 : Uncacheable(run->command, defaults ? defaults : "");
     if (why != kCacheCounts) {
         c->count[why]++;
         return false;
@@ -315,6 +320,8 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
         return false;
     }
     job->valid = true;
+    job->tool = tool;
+    job->target = run->settings.target;
     CopyCut(job->source, sizeof job->source, source);
     CacheHash key = KeyOf(run, tool, source);
     job->key[0] = key.low64;
@@ -352,6 +359,29 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
 
 namespace {
 
+// The names where a file would have been found before one the compile read,
+// those absent in *absent. One that is there now was there when the tool
+// searched, or it would have been read instead, unless it came while the
+// tool ran. Returns why the result is not to be stored, or kCacheCounts.
+CacheCount Shadows(Run* run, const Tool& t, const CachedResult& result, std::vector<std::string>* absent) {
+    char target_include[32];
+    snprintf(target_include, sizeof target_include, "%s_INCLUDE", kTargets[t.job.target].name);
+    IncludeSearch search = {t.text,           run->cache.current_dir, getenv(t.job.tool), getenv(target_include),
+                            getenv("INC386"), getenv("INCLUDE"),      run->double_byte};
+    std::vector<std::string_view> recorded;
+    for (const CachedInput& input : result.inputs) recorded.push_back(input.name);
+    std::vector<std::string> names;
+    if (!ShadowNames(search, recorded, &names)) return kUncachedSearch;
+    for (std::string& name : names) {
+        if (name.size() > kLongestAbsentName) return kUncachedSearch;
+        int64_t when;
+        int found = ChangedTime(name.c_str(), &when);
+        if (found == 1) absent->push_back(std::move(name));
+        if (found < 0 || (found == 0 && when >= t.job.started)) return kUncachedNew;
+    }
+    return kCacheCounts;
+}
+
 // The result of a tool that made its object, with the inputs its records
 // name as they were when the tool read them; false, counted, when it is not
 // to be stored.
@@ -376,8 +406,7 @@ bool ResultOf(Run* run, const Tool& t, const std::string& object, CachedResult* 
         result->inputs.push_back(input);
     }
     if (step != RecordStep::kEnd || !source) return false;
-    (void)absent;
-    CacheCount why = clock ? kUncachedClock : changed ? kUncachedNew : kCacheCounts;
+    CacheCount why = clock ? kUncachedClock : changed ? kUncachedNew : Shadows(run, t, *result, absent);
     if (why != kCacheCounts) c->count[why]++;
     return why == kCacheCounts;
 }

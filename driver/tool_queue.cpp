@@ -142,7 +142,8 @@ bool StartTool(Run* run, const char* command, const char* output, bool link, con
     if (t->job.valid) t->job.started = FileClockNow();
     // With the cache on, a tool's output is kept to be stored with its object.
     bool captured = run->jobs > 1 || (job && job->valid);
-    if (run->verbose && captured) CopyCut(t->text, sizeof t->text, command);
+    // Kept for the cache too, which reads the tool's search from it.
+    if (captured) CopyCut(t->text, sizeof t->text, command);
     if (run->verbose && !captured) WriteLine(command);
     FlushOutput();
     char problem[kMessageSize - 64];

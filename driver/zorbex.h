@@ -70,6 +70,8 @@ struct ProjectSettings {
 struct CacheJob {
     bool valid;
     uint64_t key[2];
+    const char* tool;             // as the target table names it
+    int target;
     int64_t started;              // when the tool started, by the file clock
     char source[kNameSize];       // absolute: the records must name it
     char diagnostics[kNameSize];  // the file the tool writes its diagnostics to

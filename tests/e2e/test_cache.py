@@ -172,6 +172,31 @@ def test_uncached(tmp_path, row):
     assert len(log(d)) == len(compiled) + 1 and stats(d) == expected
 
 
+# A header made, after a build, where the compiler looks before the one it
+# read: the next compile reads the new one, and so the cache must not
+# answer for it.
+SHADOWED = [
+    ("-i=", ".wccopt -i=INC1 -i=INC2\n", {}, "INC1/CFG.H"),
+    ("INCLUDE", "", {"INCLUDE": per("INC1:INC2", "INC1;INC2")}, "INC1/CFG.H"),
+    ("the current directory", ".wccopt -i=INC2\n", {}, "CFG.H"),
+    ("the source's directory", ".wccopt -i=INC2\n", {}, "SRC/CFG.H"),
+]
+
+
+@pytest.mark.parametrize("row", SHADOWED, ids=[r[0] for r in SHADOWED])
+def test_shadowed(tmp_path, row):
+    id, options, env, shadow = row
+    d = str(tmp_path)
+    make(d, {"SRC/MAIN.C": b'#include "CFG.H"\n', "UTIL.C": b"\n", "INC2/CFG.H": b"int two;\n", "INC1/X": b"",
+             "ZORBEX.ZBX": b(options + "src/main.c\nutil.c\n")})
+    assert run(d, env={**ON, **env})[0] == 0
+    clean(d)
+    make(d, {shadow: b"int one;\n"})
+    assert run(d, env={**ON, **env})[0] == 0
+    assert [t for t in log(d) if "UTIL" in t.upper()] == [] and len(log(d)) == 2
+    assert shadow.replace("/", per("/", "\\")) in read(d, "MAIN.OBJ").upper()
+
+
 # A header switched to another content and back: the first result is
 # still there.
 def test_switched_back(tmp_path):
