@@ -152,6 +152,7 @@ UNCACHED = [
      counts(uncached_shell=4)),
     ("an option that makes another file", ".wccopt -adt\n" + PROJECT, {}, [], BOTH[:2], counts(uncached_files=4)),
     ("a search order not known", ".wccopt -xx\n" + PROJECT, {}, [], BOTH[:2], counts(uncached_search=4)),
+    ("an include directory in quotes", '.wccopt -i="INC 2"\n' + PROJECT, {}, [], BOTH[:2], counts(uncached_search=4)),
     # Saved with its old stamp once the object was made: the object may
     # hold what the header was before.
     ("a header saved while compiled", PROJECT, {}, ["MAIN.C edit GREET.H"], [MAIN],
