@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "args.h"
+#include "base_directory.h"
 #include "cache_file.h"
 #include "file_search.h"
 #include "include_search.h"
@@ -160,6 +161,80 @@ void Records() {
         for (size_t piece = 1; piece <= object.size() + 1; piece++) same = same && Walk(object, piece) == steps;
         Check(same, "records: " + steps + " " + Walk(object, 4096));
     }
+    // THEADR's name first, when asked for; one of no byte too.
+    std::pair<std::string, std::string> headed[] = {
+        {h + d + e + n, "main.c\n" + D + "1"}, {Rec(0x80, std::string(1, '\0')) + n, "\n2"}, {h.substr(0, 6), "3"}};
+    for (auto& [object, steps] : headed) {
+        bool same = true;
+        for (size_t piece = 1; piece <= object.size() + 1; piece++) same = same && Walk(object, piece, true) == steps;
+        Check(same, "headed records: " + steps + " " + Walk(object, 4096, true));
+    }
+}
+
+// A record whose bytes add up to 0, and one with a name.
+std::string Summed(std::string r) {
+    unsigned sum = 0;
+    for (size_t i = 0; i + 1 < r.size(); i++) sum += static_cast<unsigned char>(r[i]);
+    r.back() = static_cast<char>(-sum);
+    return r;
+}
+std::string Named(int type, const std::string& fields, const std::string& name, bool summed) {
+    std::string r = Rec(type, fields + static_cast<char>(name.size()) + name);
+    r.back() = '\0';
+    return summed ? Summed(r) : r;
+}
+
+// Names below /t/a in /u/bb instead: a record with a checksum keeps one,
+// one without stays so, the rest byte for byte; and back again.
+void Rebases() {
+    const std::string dep = "\x80\xE9\1\2\3\4", end = Summed(Rec(0x88, "\x80\xE9")), rest = Rec(0x96, "") + "\xA0xyz";
+    // A record after the list's end is not one of it.
+    const std::string late = Named(0x88, dep, "/t/a/late.h", true) + rest;
+    auto object = [&](const std::string& dir, bool summed) {
+        return Named(0x80, "", dir + "/src/main.c", summed) + Named(0x88, dep, dir + "/src/main.c", true) +
+               Named(0x88, dep, dir, false) + Named(0x88, dep, "/t/ab/x.h", true) + end + late;
+    };
+    std::string out, back;
+    for (bool summed : {true, false}) {
+        std::string was = object("/t/a", summed);
+        Check(RebaseRecords(was, "/t/a/", "/u/bb", &out) && out == object("/u/bb", summed) &&
+                  RebaseRecords(out, "/u/bb", "/t/a", &back) && back == was, "rebased and back");
+    }
+    std::string h = Named(0x80, "", "/t/a/m.c", true);
+    Check(RebaseRecords(h + rest, "/t/a", "/u", &out) && out == Named(0x80, "", "/u/m.c", true) + rest, "no list");
+    std::string damaged[] = {h + Named(0x88, dep, "/t/a/x.h", true) + rest, "MZ", h.substr(0, 6)};
+    for (const std::string& o : damaged) Check(!RebaseRecords(o, "/t/a", "/u", &out), "damaged: " + o);
+    std::string longest = "/" + std::string(250, 'x');  // "/m.c" in it makes 255 bytes
+    Check(RebaseRecords(h + rest, "/t/a", longest, &out) && !RebaseRecords(h + rest, "/t/a", longest + "x", &out) &&
+              !RebaseRecords(h + rest, "/t/a/m.c", "", &out), "names of 1 to 255 bytes");
+}
+
+// Below a directory, by the POSIX rule and the Windows one; names from a
+// base; the switches that write the directory into the object.
+void BaseDirectories() {
+    const size_t no = std::string_view::npos;
+    struct {
+        const char* name;
+        const char* dir;
+        size_t posix, windows;
+    } rows[] = {{"/a/b/c", "/a/b", 4, 4}, {"/a/bc", "/a/b", no, no}, {"/a/b", "/a/b//", 4, 4},
+                {"/A/b\\c", "/a/B/", no, 4}, {"/a\\b", "/a", no, 2}, {"Z:\\A", "z:/", no, 2},
+                {"/x", "/", 0, 0}, {"x", "/", no, no}, {"", "/", no, no}, {"/a", "", no, no}};
+    for (auto& r : rows) {
+        Check(BelowDirectory(r.name, r.dir, false) == r.posix && BelowDirectory(r.name, r.dir, true) == r.windows,
+              std::string("below: ") + r.name + " " + r.dir);
+    }
+    Check(RelativeTo("/t/a//src/x.c", "/t/a") == "src/x.c" && RelativeTo("/t/a", "/t/a/").empty() &&
+          RelativeTo("/t/ab/x.c", "/t/a") == "/t/ab/x.c", "relative to a base");
+    struct {
+        const char* command;
+        const char* defaults;
+        bool keeps;
+    } switches[] = {{"wcc386 -d0 -d1 -dNAME -d__NT__ -d -hc -hd x.c", "", false}, {"wcc386 x.c", "-d3s", true},
+                    {"wcc386 -D2i x.c", nullptr, true}, {"wcc386 -d1+ x.c", nullptr, true},
+                    {"wcc386 -\"d2\" x.c", nullptr, true}, {"wcc386 \"-dX=a -d2\" x.c", nullptr, false},
+                    {"wcc386 -HW x.c", nullptr, true}, {"wcc386 /d2 x.c", nullptr, false}};
+    for (auto& r : switches) Check(KeepsDirectory(r.command, r.defaults) == r.keeps, r.command);
 }
 
 }  // namespace
@@ -289,6 +364,8 @@ int main() {
     CacheFiles();
     Restamps();
     Records();
+    Rebases();
+    BaseDirectories();
     Texts();
     SplitTable();
     JoinTable();

@@ -8,6 +8,11 @@
 //        or a few bytes at a time, each name within the bytes read
 //   'c'  cache files: one whose closing hash is put right is read back
 //        within its bytes or refused, and one read is written back the same
+//   'b'  an object's records moved from one directory to another walk as
+//        far, those with a checksum keep one, and moved back are the same bytes, unless a name was in the
+//        second directory before (or one too long); of a record without a
+//        checksum that came out with bytes adding up to 0, all but its
+//        checksum byte, as it now seems to have one
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "args.h"
+#include "base_directory.h"
 #include "cache_file.h"
 #include "file_stamp.h"
 #include "path.h"
@@ -101,12 +107,61 @@ void CacheFile(std::string bytes) {
     Check(CacheFileBytes(key, results) == bytes);
 }
 
+size_t RecordSize(const std::string& object, size_t at) {
+    return 3 + (static_cast<unsigned char>(object[at + 1]) | static_cast<unsigned char>(object[at + 2]) << 8);
+}
+
+bool AddsUp(const std::string& object, size_t at) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < RecordSize(object, at); i++) sum += static_cast<unsigned char>(object[at + i]);
+    return sum % 256 == 0;
+}
+
+// The records with names, THEADR's first, read whole: each one's offset
+// and name, and the final step.
+RecordStep NamedRecords(const std::string& object, std::vector<Dependency>* records) {
+    ObjectBlock whole = {reinterpret_cast<const unsigned char*>(object.data()), object.size(), 0, true};
+    RecordCursor cursor = {0, false, true};
+    Dependency dep;
+    RecordStep step;
+    while ((step = NextDependency(whole, &cursor, &dep)) == RecordStep::kDependency || step == RecordStep::kHeader) {
+        records->push_back(dep);
+    }
+    return step;
+}
+
+void Rebase(const std::string& from, const std::string& to, const std::string& object) {
+    std::string moved, back;
+    if (!RebaseRecords(object, from, to, &moved)) return;
+    std::vector<Dependency> was, now;
+    Check(NamedRecords(object, &was) == NamedRecords(moved, &now) && was.size() == now.size());
+    for (size_t i = 0; i < was.size(); i++) Check(!AddsUp(object, was[i].record) || AddsUp(moved, now[i].record));
+    for (const Dependency& dep : was) {
+        std::string_view name(dep.name, dep.length);
+        bool posix = false;
+        if (BelowDirectory(name, to, posix) != name.npos && BelowDirectory(name, from, posix) == name.npos) return;
+    }
+    Check(RebaseRecords(moved, to, from, &back) && back.size() == object.size());
+    for (size_t i = 0; i < was.size(); i++) {
+        if (AddsUp(moved, now[i].record) && !AddsUp(object, was[i].record)) {
+            size_t checksum = was[i].record + RecordSize(object, was[i].record) - 1;
+            back[checksum] = object[checksum];
+        }
+    }
+    Check(back == object);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size >= 2 && data[0] == 'r') {
         std::string object(reinterpret_cast<const char*>(data + 2), size - 2);
         Check(Walk(object, object.size() + 1) == Walk(object, 1 + data[1] % 16));
+    }
+    if (size >= 3 && data[0] == 'b' && 3u + data[1] % 32 + data[2] % 32 <= size) {
+        const char* p = reinterpret_cast<const char*>(data + 3);
+        size_t from = data[1] % 32, to = data[2] % 32;
+        Rebase(std::string(p, from), std::string(p + from, to), std::string(p + from + to, size - 3 - from - to));
     }
     if (size >= 1 && data[0] == 'c') CacheFile(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
     if (size < 3) return 0;
