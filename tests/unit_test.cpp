@@ -12,6 +12,7 @@
 #include "base_directory.h"
 #include "cache_file.h"
 #include "file_search.h"
+#include "http.h"
 #include "include_search.h"
 #include "name_lookup_posix.h"
 #include "path.h"
@@ -358,7 +359,30 @@ void ShadowTable() {
     Check(!ShadowNames(search, recorded, &names) && names.empty(), "too many names");
 }
 
+// The parts of the remote cache's URL: "" where it is not one.
+void Urls() {
+    const char* rows[][2] = {
+        {"http://h", "0|h|80|||http://h"},
+        {"HTTPS://u:p%40%3a@h:8443/a/b//", "1|h|8443|/a/b|Basic dTpwQDo=|https://h:8443/a/b"},
+        {"http://u@[::1]:1/", "0|[::1]|1||Basic dTo=|http://[::1]:1"},
+        {"http://@h:65535/x", "0|h|65535|/x||http://h:65535/x"},
+        {"http://a:b:c@u@h", "0|h|80||Basic YTpiOmNAdQ==|http://h"},
+        {"ftp://h", ""}, {"http://", ""}, {"http:///x", ""}, {"http://h:", ""}, {"http://h:0", ""},
+        {"http://h:65536", ""}, {"http://h:8x", ""}, {"http://h x", ""}, {"http://h/\x7f", ""},
+        {"http://h/?a", ""}, {"http://h#a", ""}, {"http://u:%4@h", ""}, {"http://[::1", ""},
+        {"http://[]", ""}, {"http://a]b", ""}, {"http://[::1]x", ""}, {"http://h\xc3\xa9", ""}};
+    for (auto& r : rows) {
+        HttpUrl u;
+        std::string got = ParseHttpUrl(r[0], &u) ? std::to_string(u.secure) + "|" + u.host + "|" + std::to_string(u.port) +
+                                                       "|" + u.path + "|" + u.authorization + "|" + u.shown
+                                                 : "";
+        Check(got == r[1], std::string(r[0]) + ": " + got);
+    }
+    Check(IsRequestPath("ab/0123") && !IsRequestPath("a b") && !IsRequestPath("a?b") && !IsRequestPath("a\r\n"), "paths");
+}
+
 int main() {
+    Urls();
     Quoting();
     ShadowTable();
     CacheFiles();
