@@ -15,6 +15,10 @@
 
 struct HttpServer;
 
+// Whether this program can make requests at all: false where it was built
+// without its HTTP library.
+extern const bool kHttpAvailable;
+
 // For url: http:// or https://, a host, an optional port, optionally
 // user:password@ before the host for basic authentication (each percent-
 // encoded), and a path that the requests' paths are put after. Returns null

@@ -12,6 +12,8 @@
 #include <deque>
 
 #include "http.h"
+
+const bool kHttpAvailable = true;
 #include "text.h"
 
 struct HttpServer {
