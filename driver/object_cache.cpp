@@ -230,7 +230,7 @@ bool StartCache(Run* run) {
 }
 
 bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
-                   const char* disk, std::string* replay, size_t* output_size) {
+                   const char* disk, std::string* runs) {
     ObjectCache* c = &run->cache;
     if (!c->ready) {
         char full[kNameSize];
@@ -253,8 +253,11 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     std::string bytes, restored;
     CachedResult result;
     std::vector<FileStamp> stamps;
+    // What the tool wrote is kept as runs in the output; an error apart was
+    // kept by an earlier version. Runs written to one file where output and
+    // error are two now cannot be passed on as the tool would write them.
     if (!job->valid || !ReadWhole(name, &bytes) || !ReadCacheFile(bytes.data(), bytes.size(), key, &result) ||
-        !InputsUnchanged(result, &stamps) || !RestampRecords(&(restored = result.object), result, stamps)) {
+        !result.error.empty() || !CanWriteRuns(result.output) || !InputsUnchanged(result, &stamps) || !RestampRecords(&(restored = result.object), result, stamps)) {
         c->misses++;
         return false;
     }
@@ -266,20 +269,17 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     TouchFile(name);  // so the least recently used go first
     c->hits++;
     run->settings.rebuilt = true;
-    replay->assign(result.output);
-    replay->append(result.error);
-    *output_size = result.output.size();
+    runs->assign(result.output);
     return true;
 }
 
 void StoreInCache(Run* run, const Tool& t) {
     ObjectCache* c = &run->cache;
-    CapturedText output, error;
+    std::string_view runs;
     std::string object, diagnostics;
-    if (!c->on || !CapturedOutput(t.child, &output, &error) || !ReadWhole(t.output, &object)) return;
+    if (!c->on || !CapturedOutput(t.child, &runs) || !ReadWhole(t.output, &object)) return;
     CachedResult result;
-    result.output = std::string_view(output.bytes ? output.bytes : "", output.size);
-    result.error = std::string_view(error.bytes ? error.bytes : "", error.size);
+    result.output = runs;
     result.diagnostics = ReadWhole(t.job.diagnostics, &diagnostics);
     result.diagnostics_text = diagnostics;
     result.object = object;

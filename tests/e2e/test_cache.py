@@ -100,12 +100,29 @@ FLAT += [
     Row("size unread without the cache", "a.obj\n", {"A.OBJ": OLD}, RELINK + done("A.EXE"),
         env={"ZORBEX_CACHE_SIZE": "x"}),
     Row("unset is off", "a.c\n", {"A.C": OLD}, done("A.EXE"), env={"ZORBEX_CACHE": ""}, left=["A.C", "A.EXE", "A.OBJ"]),
+    # Its output kept, a tool has ended when its interpreter has, whatever it left running.
+    Row("process left behind", "a.c\n", {"A.C": OLD}, "a\n" + done("A.EXE"), env=ON,
+        ctl=["A.C linger 30", "A.C print a"], within=10),
 ]
 
 
 @pytest.mark.parametrize("r", FLAT, ids=ids(FLAT))
 def test_settings(tmp_path, r):
     check(tmp_path, r)
+
+
+# Output and error in one file ("> log 2>&1"): from the cache, cold and
+# warm, what a run without it writes there. So kept, a result is a miss
+# where they are two files.
+def test_one_file(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT), "STANDIN.CTL": b"MAIN.C run echo e>&2\nMAIN.C print a\nMAIN.C warn w\n"})
+    alone = run(d, env={"ZORBEX_JOBS": "1"}, joined=True)
+    for joined, tools in ((True, BOTH), (True, [LINK]), (False, [MAIN, LINK])):
+        clean(d)
+        assert run(d, env=ON, joined=joined) == (alone if joined else (
+            0, crlf(BANNER + "a\n" + done("MAIN.EXE")), crlf("e\nWarning! w\n")))
+        assert sorted(log(d)) == sorted(map(cmd, tools))
 
 
 # A cache that cannot be written: the build goes on as without it, and
