@@ -22,10 +22,10 @@ int CommandLimit();
 // one file (OneOutputFile, console.h), the command's are one pipe, so what
 // it wrote keeps its order there. A command ends when the interpreter does:
 // what a process it left running still writes after that is not read.
-// Returns the command's number, or -1 when the
-// interpreter cannot be started or kMaxCommands are not finished; when its
-// output cannot be captured, problem (cap bytes) then holds the system's
-// reason, else it is empty.
+// Returns the command's number, or -1 when the interpreter cannot be
+// started or kMaxCommands are not finished; when its output cannot be
+// captured, problem (cap bytes) then holds the system's reason, else it is
+// empty.
 int StartCommand(const char* command, bool captured, char* problem, size_t cap);
 
 // How a command ended: exit status 0, another status, or a crash or a
@@ -38,9 +38,9 @@ enum class Ending { kSuccess, kFailure, kCrash };
 int WaitForCommand(Ending* ending);
 
 // For a command that has ended: writes what it wrote, when captured, to the
-// program's own output and error (WriteRuns), and releases it. Returns 0, or when some
-// of what it wrote was lost for want of memory, the C library's error
-// number (errno.h) of the reason.
+// program's own output and error (WriteRuns), and releases it. Returns 0,
+// or when some of what it wrote was lost for want of memory, the C
+// library's error number (errno.h) of the reason.
 int FinishCommand(int command);
 
 // What a captured command that has ended wrote, kept until FinishCommand:
