@@ -223,12 +223,11 @@ bool BuildModule(Run* run, const char* line) {
     static CacheJob job;
     job.valid = false;
     if (run->cache.on) {
-        static std::string replay;
-        size_t output_size = 0;
-        if (TakeFromCache(run, &job, tool, full, object, disk, force, &replay, &output_size)) {
+        static std::string runs;
+        if (TakeFromCache(run, &job, tool, full, object, disk, force, &runs)) {
             char text[sizeof Tool::text];
             snprintf(text, sizeof text, "%s (cached)", run->command);
-            PassOnCached(run, text, object, replay, output_size);
+            PassOnCached(run, text, object, runs);
             return !(Failed(run) || Interrupted());
         }
     }

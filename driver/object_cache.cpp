@@ -172,33 +172,6 @@ bool Ready(Run* run) {
     return true;
 }
 
-// What the tool wrote, as the cache keeps it: runs of one stream each, a
-// tag byte (0 output, 1 error), a 32-bit length and the bytes.
-void AddRun(std::string* runs, int tag, const CapturedText& text) {
-    if (text.size == 0) return;
-    char head[5] = {static_cast<char>(tag)};
-    for (int i = 0; i < 4; i++) head[1 + i] = static_cast<char>(text.size >> (8 * i));
-    runs->append(head, sizeof head);
-    runs->append(text.bytes, text.size);
-}
-
-// The runs back as output then error; false when they are not whole.
-bool SplitRuns(std::string_view runs, std::string* replay, size_t* output_size) {
-    std::string error;
-    replay->clear();
-    while (!runs.empty()) {
-        if (runs.size() < 5 || runs[0] > 1) return false;
-        size_t n = 0;
-        for (int i = 3; i >= 0; i--) n = n << 8 | static_cast<unsigned char>(runs[1 + i]);
-        if (runs.size() - 5 < n) return false;
-        (runs[0] == 0 ? *replay : error).append(runs.substr(5, n));
-        runs.remove_prefix(5 + n);
-    }
-    *output_size = replay->size();
-    replay->append(error);
-    return true;
-}
-
 }  // namespace
 
 bool StartCache(Run* run) {
@@ -230,7 +203,7 @@ bool StartCache(Run* run) {
 }
 
 bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
-                   const char* disk, bool forced, std::string* replay, size_t* output_size) {
+                   const char* disk, bool forced, std::string* runs) {
     ObjectCache* c = &run->cache;
     job->valid = false;
     if (!Ready(run)) return false;
@@ -264,7 +237,7 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     if (ReadCacheEntry(c, key, &bytes) && ReadCacheFile(bytes.data(), bytes.size(), key, &results)) {
         for (const CachedResult& r : results) {
             if (NamesSource(r, source) && StillAbsent(r) && InputsUnchanged(r, &hashed, &stamps) &&
-                RestampRecords(&(restored = r.object), r, stamps) && SplitRuns(r.output, replay, output_size)) {
+                RestampRecords(&(restored = r.object), r, stamps) && CanWriteRuns(r.output)) {
                 hit = &r;
                 break;
             }
@@ -284,6 +257,7 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     TouchCacheEntry(c, key);  // so the least recently used go first
     c->count[kHits]++;
     run->settings.rebuilt = true;
+    runs->assign(hit->output);
     return true;
 }
 
@@ -354,14 +328,12 @@ bool SameInputs(const CachedResult& a, const CachedResult& b) {
 
 void StoreInCache(Run* run, const Tool& t) {
     ObjectCache* c = &run->cache;
-    CapturedText output, error;
-    std::string object, diagnostics, runs, old;
-    if (!c->on || !CapturedOutput(t.child, &output, &error) || !ReadWholeFile(t.output, &object)) return;
+    std::string_view runs;
+    std::string object, diagnostics, old;
+    if (!c->on || !CapturedOutput(t.child, &runs) || !ReadWholeFile(t.output, &object)) return;
     std::vector<std::string> absent;
     CachedResult result;
     if (!ResultOf(run, t, object, &result, &absent)) return;
-    AddRun(&runs, 0, output);
-    AddRun(&runs, 1, error);
     result.output = runs;
     result.object = object;
     result.diagnostics = ReadWholeFile(t.job.diagnostics, &diagnostics);

@@ -13,7 +13,7 @@ bool StartCache(Run* run) {
     return false;
 }
 
-bool TakeFromCache(Run*, CacheJob*, const char*, const char*, const char*, const char*, bool, std::string*, size_t*) {
+bool TakeFromCache(Run*, CacheJob*, const char*, const char*, const char*, const char*, bool, std::string*) {
     return false;
 }
 void StoreInCache(Run*, const Tool&) {}

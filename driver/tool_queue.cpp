@@ -46,8 +46,7 @@ void PassOnEnded(Run* run) {
         if (run->verbose && t->text[0]) WriteLine(t->text);
         int lost = t->child >= 0 ? FinishCommand(t->child) : 0;
         if (t->replay) {
-            WriteOutput(t->replay, t->replay_output, false);
-            WriteOutput(t->replay + t->replay_output, t->replay_error, true);
+            WriteRuns(std::string_view(t->replay, t->replay_size));
             free(t->replay);
         }
         if (lost) {
@@ -104,18 +103,17 @@ Tool* Queued(Run* run, int place, const char* output) {
 
 }  // namespace
 
-void PassOnCached(Run* run, const char* text, const char* object, const std::string& replay, size_t output_size) {
+void PassOnCached(Run* run, const char* text, const char* object, std::string_view runs) {
     while (run->tools >= run->max_tools) WaitForOne(run);
     Tool* t = Queued(run, run->modules, object);
     t->ended = true;
     t->ending = Ending::kSuccess;
     if (run->verbose) CopyCut(t->text, sizeof t->text, text);
     // Without memory for it the output is lost, and the run fails saying so.
-    t->replay = static_cast<char*>(malloc(replay.size() + 1));
+    t->replay = static_cast<char*>(malloc(runs.size() + 1));
     if (t->replay) {
-        memcpy(t->replay, replay.data(), replay.size());
-        t->replay_output = output_size;
-        t->replay_error = replay.size() - output_size;
+        memcpy(t->replay, runs.data(), runs.size());
+        t->replay_size = runs.size();
     } else {
         Fail(run, t->place, "Error: output of the tool making %s lost: %s\n", object, strerror(ENOMEM));
     }

@@ -87,9 +87,8 @@ struct Tool {
     char output[kNameSize];  // the file it is to make
     char text[kCommandSize + 16];  // its command line, to be shown with ZORBEX_VERBOSE
     CacheJob job;             // its result is stored in the object cache when valid
-    char* replay;             // what a result taken from the cache wrote: output, then error
-    size_t replay_output;
-    size_t replay_error;
+    char* replay;             // what a result taken from the cache wrote: runs, as CapturedOutput gives them
+    size_t replay_size;
 };
 
 // Where a failure stands in project order: a tool's failure comes before
@@ -203,9 +202,9 @@ bool FailWrite(Run* run);
 // started.
 void AwaitSlot(Run* run);
 bool StartTool(Run* run, const char* command, const char* output, bool link, const CacheJob* job = nullptr);
-// Queues a result taken from the cache, its output (output_size bytes of
-// replay, then its error) passed on in its turn.
-void PassOnCached(Run* run, const char* text, const char* object, const std::string& replay, size_t output_size);
+// Queues a result taken from the cache, what its tool wrote (runs, as
+// CapturedOutput gives them) passed on in its turn.
+void PassOnCached(Run* run, const char* text, const char* object, std::string_view runs);
 // Waits for the running tool that is to make output, if one is.
 void AwaitOutput(Run* run, const char* output);
 // Waits for every running tool and passes its output on.
@@ -243,14 +242,14 @@ void CloseProject(Run* run);
 // The object cache. StartCache reads ZORBEX_CACHE and ZORBEX_CACHE_SIZE;
 // false, the message written, when one is not valid. TakeFromCache, for a
 // module to compile with the command in run->command: true when the result
-// was in the cache and is put in place, with what the tool wrote in replay
-// (output_size bytes of output, then its error); else job is readied for
-// StoreInCache, which keeps the result of a tool that made its object, when
-// the compile can be cached at all. FinishCache keeps the cache to its size
-// and adds the run's counts.
+// was in the cache and is put in place, with what the tool wrote in runs
+// (as CapturedOutput gives them) that can be passed on as written
+// (CanWriteRuns); else job is readied for StoreInCache, which keeps the
+// result of a tool that made its object, when the compile can be cached
+// at all. FinishCache keeps the cache to its size and adds the run's counts.
 bool StartCache(Run* run);
 bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source, const char* object,
-                   const char* disk, bool forced, std::string* replay, size_t* output_size);
+                   const char* disk, bool forced, std::string* runs);
 void StoreInCache(Run* run, const Tool& t);
 void FinishCache(Run* run);
 

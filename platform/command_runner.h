@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 // Commands started and not yet finished, running or ended.
 constexpr int kMaxCommands = 256;
@@ -17,10 +18,14 @@ int CommandLimit();
 // in the foreground of a terminal, the terminal) as a command typed at the
 // shell has. Captured, what it writes to its output and error is read into
 // memory while it runs, kept for FinishCommand, and it reads the null
-// device and has no terminal. Returns the command's number, or -1 when the
-// interpreter cannot be started or kMaxCommands are not finished; when its
-// output cannot be captured, problem (cap bytes) then holds the system's
-// reason, else it is empty.
+// device and has no terminal; where the program's own output and error are
+// one file (OneOutputFile, console.h), the command's are one pipe, so what
+// it wrote keeps its order there. A command ends when the interpreter does:
+// what a process it left running still writes after that is not read.
+// Returns the command's number, or -1 when the interpreter cannot be
+// started or kMaxCommands are not finished; when its output cannot be
+// captured, problem (cap bytes) then holds the system's reason, else it is
+// empty.
 int StartCommand(const char* command, bool captured, char* problem, size_t cap);
 
 // How a command ended: exit status 0, another status, or a crash or a
@@ -33,18 +38,16 @@ enum class Ending { kSuccess, kFailure, kCrash };
 int WaitForCommand(Ending* ending);
 
 // For a command that has ended: writes what it wrote, when captured, to the
-// program's own output and error, and releases it. Returns 0, or when some
-// of what it wrote was lost for want of memory, the C library's error
-// number (errno.h) of the reason.
+// program's own output and error (WriteRuns), and releases it. Returns 0,
+// or when some of what it wrote was lost for want of memory, the C
+// library's error number (errno.h) of the reason.
 int FinishCommand(int command);
 
-// What a captured command that has ended wrote to its output and error,
-// kept until FinishCommand. False when some of it was lost.
-struct CapturedText {
-    const char* bytes;
-    size_t size;
-};
-bool CapturedOutput(int command, CapturedText* output, CapturedText* error);
+// What a captured command that has ended wrote, kept until FinishCommand:
+// runs in the order written, each a tag byte (0 standard output, 1 standard
+// error, 2 both, written where they were one file), a 4-byte little-endian
+// length and the bytes. False when some of it was lost for want of memory.
+bool CapturedOutput(int command, std::string_view* runs);
 
 // The number of processors there are to run commands on; at least 1.
 int ProcessorCount();

@@ -1,11 +1,14 @@
 // Running commands through the command interpreter on Windows: the program
 // named by ComSpec, else CMD.EXE, with "/c" and the command text unchanged.
 // A command runs in the program's console. A captured one reads the NUL
-// device and writes to two pipes, each read into memory by a thread of its
-// own while the command runs, so no command waits on a full pipe while the
-// program waits for another, and nothing is written to any disk. The
-// pipes' writing ends are inherited by their own command alone: open in
-// another, they would not end with their command.
+// device and writes to two pipes, or to one where the program's output and
+// error are one file, each read into memory by a thread of its own while
+// the command runs, so no command waits on a full pipe while the program
+// waits for another, and nothing is written to any disk. The pipes'
+// writing ends are inherited by their own command alone: open in another,
+// they would not end with their command. A command has ended when its
+// interpreter has: a process it left running may hold the pipes for ever,
+// so the readers are then stopped, and what the pipes hold read.
 #include <windows.h>
 
 #include <cerrno>
@@ -19,21 +22,25 @@
 
 namespace {
 
-// What a captured command wrote to one stream, read by its own thread.
+struct Child;
+
+// A pipe a captured command writes to, read by a thread of its own, and
+// the tag of the runs its bytes make.
 struct Captured {
     HANDLE pipe;    // the reading end, or null
     HANDLE reader;  // the thread that reads it, or null
-    char* bytes;
-    size_t size;
-    size_t room;
-    bool lost;      // memory could not be had for all of it
+    char tag;
+    Child* owner;
+    volatile LONG stop;  // the command has ended: the reader is to stop
 };
 
 struct Child {
     HANDLE process;  // null: free
     bool ended;
-    Captured output;
-    Captured error;
+    Captured streams[2];  // output, or both; error
+    SRWLOCK lock;         // over runs and lost, which both readers add to
+    Runs runs;
+    bool lost;            // memory could not be had for all of it
 };
 
 Child children[kMaxCommands];
@@ -61,19 +68,25 @@ void Inherit(HANDLE h, bool inherit) {
     if (h) SetHandleInformation(h, HANDLE_FLAG_INHERIT, inherit ? HANDLE_FLAG_INHERIT : 0);
 }
 
-// Reads the pipe to its end: when memory cannot be had for it, the rest is
-// lost, but still read, so that the command is never kept waiting.
+// Adds what was read to the runs; when memory cannot be had for it, it
+// and the rest are lost, but still read, so that the command is never kept
+// waiting.
+void Keep(Child* c, char tag, const char* bytes, DWORD n) {
+    AcquireSRWLockExclusive(&c->lock);
+    if (!c->lost && !AddRun(&c->runs, tag, bytes, n)) c->lost = true;
+    ReleaseSRWLockExclusive(&c->lock);
+}
+
+// Reads the pipe until every writer has gone, or until it is told to stop.
 DWORD WINAPI ReadPipe(void* arg) {
     Captured* c = static_cast<Captured*>(arg);
-    for (;;) {
-        char spill[4096];
-        if (!c->lost && !MakeRoom(&c->bytes, c->size, &c->room, sizeof spill)) c->lost = true;
+    char block[16384];
+    while (!InterlockedCompareExchange(&c->stop, 0, 0)) {
         DWORD n = 0;
-        BOOL read = c->lost ? ReadFile(c->pipe, spill, sizeof spill, &n, nullptr)
-                            : ReadFile(c->pipe, c->bytes + c->size, static_cast<DWORD>(c->room - c->size), &n, nullptr);
-        if (!read) return 0;  // at its end: every writer has gone
-        if (!c->lost) c->size += n;
+        if (ReadFile(c->pipe, block, sizeof block, &n, nullptr)) Keep(c->owner, c->tag, block, n);
+        else if (GetLastError() != ERROR_OPERATION_ABORTED) return 0;
     }
+    return 0;
 }
 
 // A pipe for a captured stream, its reading end kept and its writing one,
@@ -88,20 +101,34 @@ bool StartReader(Captured* c) {
     return c->reader != nullptr;
 }
 
-// Waits for the reader to have read all, then releases the pipe.
+// Once the command has ended: stops the reader, which a process left
+// running may keep waiting, reads what the pipe holds then and closes it.
 void EndReader(Captured* c) {
     if (c->reader) {
-        WaitForSingleObject(c->reader, INFINITE);
+        InterlockedExchange(&c->stop, 1);
+        // Cancelled until it has ended: it may be just about to read.
+        for (DWORD wait = 0; WaitForSingleObject(c->reader, wait) == WAIT_TIMEOUT; wait = 10) {
+            CancelSynchronousIo(c->reader);
+        }
         CloseHandle(c->reader);
+    }
+    DWORD held = 0;
+    if (c->pipe && PeekNamedPipe(c->pipe, nullptr, 0, nullptr, &held, nullptr)) {
+        char block[16384];
+        DWORD n = 0;
+        while (held > 0 && ReadFile(c->pipe, block, held < sizeof block ? held : sizeof block, &n, nullptr) && n > 0) {
+            Keep(c->owner, c->tag, block, n);
+            held -= n < held ? n : held;
+        }
     }
     if (c->pipe) CloseHandle(c->pipe);
     c->reader = c->pipe = nullptr;
 }
 
-void Release(Captured* c) {
-    EndReader(c);
-    free(c->bytes);
-    *c = {};
+void Release(Child* c) {
+    for (Captured& s : c->streams) EndReader(&s);
+    free(c->runs.bytes);
+    c->runs = Runs{};
 }
 
 // A start may fail for a moment for want of resources, or with an internal
@@ -130,13 +157,19 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     if (i == kMaxCommands) return -1;
     Child* c = &children[i];
     *c = {};
+    InitializeSRWLock(&c->lock);
+    for (int s = 0; s < 2; s++) c->streams[s] = Captured{nullptr, nullptr, static_cast<char>(s), c, 0};
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     HANDLE input = nullptr;
     HANDLE writing[2] = {nullptr, nullptr};
+    // Where the program's output and error are one file, so are the
+    // command's: one pipe keeps the order in which it wrote to both.
+    bool joined = captured && OneOutputFile();
     if (captured) {
-        if (!OpenPipe(&c->output, &writing[0]) || !OpenPipe(&c->error, &writing[1])) {
+        if (joined) c->streams[0].tag = 2;
+        if (!OpenPipe(&c->streams[0], &writing[0]) || (!joined && !OpenPipe(&c->streams[1], &writing[1]))) {
             snprintf(problem, cap, "error %lu", static_cast<unsigned long>(GetLastError()));
         }
         SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
@@ -145,7 +178,7 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = input;
         si.hStdOutput = writing[0];
-        si.hStdError = writing[1];
+        si.hStdError = joined ? writing[0] : writing[1];
     }
     char* line = CommandLine(command);
     PROCESS_INFORMATION pi;
@@ -157,7 +190,7 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     }
     free(line);
     if (input) CloseHandle(input);
-    if (started && captured && (!StartReader(&c->output) || !StartReader(&c->error))) {
+    if (started && captured && !(StartReader(&c->streams[0]) && (joined || StartReader(&c->streams[1])))) {
         // Unread, the command would wait for ever on a full pipe.
         TerminateProcess(pi.hProcess, 0xC0000001);
         WaitForSingleObject(pi.hProcess, INFINITE);
@@ -167,8 +200,7 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
         started = FALSE;
     }
     if (!started) {
-        Release(&c->output);
-        Release(&c->error);
+        Release(c);
         return -1;
     }
     CloseHandle(pi.hThread);
@@ -197,9 +229,7 @@ int WaitForCommand(Ending* ending) {
         }
     }
     Child* c = &children[which[r]];
-    // Its output is whole once no process holds the pipes any more.
-    EndReader(&c->output);
-    EndReader(&c->error);
+    for (Captured& s : c->streams) EndReader(&s);
     DWORD code = 0xC0000001;
     if (!GetExitCodeProcess(c->process, &code) || code == STILL_ACTIVE) code = 0xC0000001;
     c->ended = true;
@@ -209,21 +239,18 @@ int WaitForCommand(Ending* ending) {
 
 int FinishCommand(int command) {
     Child* c = &children[command];
-    int lost = c->output.lost || c->error.lost ? ENOMEM : 0;
-    if (c->output.size) WriteOutput(c->output.bytes, c->output.size, false);
-    if (c->error.size) WriteOutput(c->error.bytes, c->error.size, true);
-    Release(&c->output);
-    Release(&c->error);
+    int lost = c->lost ? ENOMEM : 0;
+    WriteRuns(std::string_view(c->runs.bytes ? c->runs.bytes : "", c->runs.size));
+    Release(c);
     CloseHandle(c->process);
     c->process = nullptr;
     return lost;
 }
 
-bool CapturedOutput(int command, CapturedText* output, CapturedText* error) {
+bool CapturedOutput(int command, std::string_view* runs) {
     const Child* c = &children[command];
-    *output = CapturedText{c->output.bytes, c->output.size};
-    *error = CapturedText{c->error.bytes, c->error.size};
-    return !c->output.lost && !c->error.lost;
+    *runs = std::string_view(c->runs.bytes ? c->runs.bytes : "", c->runs.size);
+    return !c->lost;
 }
 
 int ProcessorCount() {

@@ -1,6 +1,7 @@
 // Standard streams on POSIX.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,4 +20,14 @@ void OpenStandardStreams() {
 void WriteOutput(const char* bytes, size_t n, bool to_error) {
     if (to_error) fflush(stdout);
     fwrite(bytes, 1, n, to_error ? stderr : stdout);
+}
+
+bool OneOutputFile() {
+    static int one = -1;
+    struct stat output, error;
+    if (one < 0) {
+        one = fstat(1, &output) == 0 && fstat(2, &error) == 0 && output.st_dev == error.st_dev &&
+              output.st_ino == error.st_ino;
+    }
+    return one == 1;
 }

@@ -12,15 +12,15 @@
 #include "interrupt.h"
 #include "interrupt_posix.h"
 
+volatile sig_atomic_t tool_groups[kMaxCommands];
+
 namespace {
 
 volatile sig_atomic_t caught = 0;
-// Process groups: negated for a tool in a session of its own.
-volatile sig_atomic_t running_tools[kMaxCommands];
 
 void Note(int signo) {
     caught = signo;
-    for (volatile sig_atomic_t& tool : running_tools) {
+    for (volatile sig_atomic_t& tool : tool_groups) {
         if (tool == 0) continue;
         pid_t group = tool > 0 ? tool : -tool;
         kill(-group, signo);
@@ -30,7 +30,7 @@ void Note(int signo) {
 }
 
 void PassToSessions(int signo) {
-    for (volatile sig_atomic_t& tool : running_tools) {
+    for (volatile sig_atomic_t& tool : tool_groups) {
         if (tool < 0) kill(static_cast<pid_t>(tool), signo);
     }
 }
@@ -85,19 +85,5 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() { return caught != 0; }
-
-void AddRunningTool(pid_t pid, bool own_session) {
-    for (volatile sig_atomic_t& tool : running_tools) {
-        if (tool != 0) continue;
-        tool = static_cast<sig_atomic_t>(own_session ? -pid : pid);
-        return;
-    }
-}
-
-void RemoveRunningTool(pid_t pid) {
-    for (volatile sig_atomic_t& tool : running_tools) {
-        if (tool == static_cast<sig_atomic_t>(pid) || tool == -static_cast<sig_atomic_t>(pid)) tool = 0;
-    }
-}
 
 void NoteInterrupt(int signo) { caught = signo; }

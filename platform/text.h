@@ -34,6 +34,22 @@ bool Append(char* out, size_t cap, size_t* len, const char* text, size_t n);
 // buffer as it was, when memory cannot be had.
 bool MakeRoom(char** bytes, size_t size, size_t* room, size_t more);
 
+// What a captured command wrote, in the order written: runs, each a tag
+// byte (0 standard output, 1 standard error, 2 both, written where they
+// were one file), a 4-byte little-endian length and the bytes.
+struct Runs {
+    char* bytes;  // malloc'd, or null
+    size_t size;
+    size_t room;
+    size_t last;  // where the last run starts, while size > 0
+};
+constexpr size_t kRunHeader = 5;
+
+// Adds n bytes written to the stream of the tag: to the last run when it
+// is of that stream and its length has room. False when memory cannot be
+// had.
+bool AddRun(Runs* runs, char tag, const char* bytes, size_t n);
+
 // FNV-1a of n bytes; folded, of each byte with bit 5 cleared, so that texts
 // that differ only in ASCII case hash alike (and a few other bytes too).
 uint32_t NameHash(const char* name, size_t n, bool folded);

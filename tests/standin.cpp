@@ -16,6 +16,10 @@
 //   checksum     records with checksums (else 0, "none")
 //   wine         record names as the Windows-hosted tools under Wine do
 //   run TEXT     have the shell run TEXT first
+//   linger N     first leave a process behind, in a session of its own, that
+//                holds standard output and error for N seconds or until
+//                STANDIN.CTL is removed: a tool's wrapper that starts a
+//                server and leaves it running
 //   warn TEXT    a compiler's warning: "Warning! TEXT" on standard error
 //                and in BASE.err, the source's base name as written; a
 //                compile without one removes BASE.err
@@ -310,8 +314,18 @@ std::vector<std::string> Words(int argc, char** argv) {
 
 int Helper(const std::string& name, int argc, char** argv);
 void Die();
+void LeaveBehind(const std::string& seconds);
+
+// What a process left behind does: waits, holding what it inherited.
+int Linger(unsigned long seconds) {
+    for (unsigned long i = 0; i < 10 * seconds && std::filesystem::exists("STANDIN.CTL"); i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+}
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "-linger") return Linger(std::stoul(argv[2]));
     std::string name = LastPart(argv[0]), tool = Upper(name);
     if (tool.size() > 4 && tool.substr(tool.size() - 4) == ".EXE") tool.resize(tool.size() - 4);
     if (tool == "LAUNCHER" || tool == "CMD") return Helper(tool, argc, argv);
@@ -321,6 +335,7 @@ int main(int argc, char** argv) {
     AppendLine("STANDIN.LOG", line + "\n");
     std::string last = words.empty() ? "" : words.back();
     who_am_i = Upper(LastPart(last));
+    if (const std::string* seconds = Option(tool, "linger")) LeaveBehind(*seconds);
     if (const std::string* text = Option(tool, "run")) (void)!std::system(text->c_str());
     if (const std::string* ms = Option(tool, "sleep")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoul(*ms)));
@@ -399,6 +414,24 @@ int Helper(const std::string& name, int argc, char** argv) {
 }
 
 void Die() { TerminateProcess(GetCurrentProcess(), 0xC0000005); }
+
+// The stand-in again, without a console, with the standard handles.
+void LeaveBehind(const std::string& seconds) {
+    char self[MAX_PATH];
+    if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
+    std::string line = std::string("\"").append(self).append("\" -linger ").append(seconds);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi;
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -413,4 +446,10 @@ void AppendLine(const char* name, const std::string& line) {
 int Helper(const std::string&, int, char**) { return 127; }
 
 void Die() { std::raise(SIGKILL); }
+
+void LeaveBehind(const std::string& seconds) {
+    if (fork() != 0) return;
+    setsid();
+    _exit(Linger(std::stoul(seconds)));
+}
 #endif

@@ -10,6 +10,7 @@
 
 #include "args.h"
 #include "base_directory.h"
+#include "console.h"
 #include "cache_file.h"
 #include "file_search.h"
 #include "http.h"
@@ -258,6 +259,22 @@ void Texts() {
           !strcmp(WithoutDrive("Z:x"), "Z:x") && !strcmp(WithoutDrive("1:\\x"), "1:\\x"), "a drive is the root");
 }
 
+// Bytes of one stream join the last run while its length has room, up to
+// 4 GiB - 1; only whole runs of the three tags are written.
+void OutputRuns() {
+    Runs runs = {};
+    Check(AddRun(&runs, 1, "ab", 2) && AddRun(&runs, 1, "c", 1) && AddRun(&runs, 2, "d", 1) &&
+          std::string(runs.bytes, runs.size) == std::string("\1\3\0\0\0abc\2\1\0\0\0d", 14), "runs");
+    memcpy(runs.bytes + runs.last + 1, "\xFE\xFF\xFF\xFF", 4);  // as if 4 GiB - 2 bytes long
+    Check(AddRun(&runs, 2, "ef", 2) &&
+          std::string(runs.bytes + 9, runs.size - 9) == std::string("\xFF\xFF\xFF\xFF" "de" "\2\1\0\0\0f", 12),
+          "a full run");
+    free(runs.bytes);
+    Check(CanWriteRuns(std::string_view("\1\2\0\0\0ab\0\0\0\0\0", 12)) &&
+          !CanWriteRuns(std::string_view("\1\3\0\0\0ab", 7)) && !CanWriteRuns(std::string_view("\3\0\0\0\0", 5)) &&
+          !CanWriteRuns(std::string_view("\0\0\0\0", 4)), "whole runs");
+}
+
 // A cache file reads back as it was written, the smallest one too; one of
 // another key, or cut, is refused; and so is one whose result has no input.
 void CacheFiles() {
@@ -385,6 +402,7 @@ int main() {
     Urls();
     Quoting();
     ShadowTable();
+    OutputRuns();
     CacheFiles();
     Restamps();
     Records();

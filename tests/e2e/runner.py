@@ -153,21 +153,22 @@ reruns = []  # the cases run once more, reported at the end of the session
 # to lose all of a program's output, seldom), or when a helper wrote
 # nothing and said it could not start its program (127).
 # The rerun starts from the directory as it was: a copy is kept meanwhile.
-def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, **popen):
+# joined: the error goes to the output's file, as with "> log 2>&1".
+def run(d, args=(), env=None, cwd=None, program=BINARY, retry=WINDOWS, joined=False, **popen):
     popen.setdefault("stdin", subprocess.DEVNULL)
     kept = tempfile.mkdtemp() if retry else None
     if kept:
         shutil.copytree(d, kept, symlinks=True, dirs_exist_ok=True)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run(command(args, program), cwd=cwd or d, env=environment(env), stdout=out,
-                              stderr=err, timeout=120, **popen).returncode
+                              stderr=subprocess.STDOUT if joined else err, timeout=120, **popen).returncode
         result = (code, *(f.seek(0) or f.read().decode("latin-1") for f in (out, err)))
     if kept and (WINE_FAILED.search(result[1] + result[2]) or
                  result[1:] == ("", "") and (program == BINARY or result[0] == 127)):
         reruns.append((os.environ.get("PYTEST_CURRENT_TEST", "").rsplit(" ", 1)[0], result))
         shutil.rmtree(d)
         shutil.copytree(kept, d, symlinks=True)
-        result = run(d, args, env, cwd, program, False, **popen)
+        result = run(d, args, env, cwd, program, False, joined, **popen)
     if kept:
         shutil.rmtree(kept)
     return result
@@ -179,9 +180,10 @@ class Row:
     # prints it (absolute, upper case) with a separator, "{dir}" without;
     # log, lnk (the directive file as the linker read it) and left (listing)
     # are checked when given; err "*" takes any error output; serial: a row
-    # that depends on one tool at a time.
-    def __init__(self, id, project, files=None, out="", code=0, *, log=None, lnk=None,
-                 left=None, ctl=(), args=(), env=None, only=None, cwd="", err="", serial=False):
+    # that depends on one tool at a time; joined: the error goes to the
+    # output's file; within: the run takes less than that many seconds.
+    def __init__(self, id, project, files=None, out="", code=0, *, log=None, lnk=None, left=None, ctl=(),
+                 args=(), env=None, only=None, cwd="", err="", serial=False, joined=False, within=None):
         self.__dict__.update(locals())
 
     def __repr__(self):
@@ -201,7 +203,12 @@ def check(d, r):
     if r.ctl:
         files["STANDIN.CTL"] = b("".join(line + "\n" for line in r.ctl))
     make(d, files)
-    code, out, err = run(d, r.args, r.env, cwd=os.path.join(d, r.cwd))
+    begun = time.time()
+    code, out, err = run(d, r.args, r.env, cwd=os.path.join(d, r.cwd), joined=r.joined)
+    took = time.time() - begun
+    if r.ctl:  # which ends what the stand-in left behind
+        os.remove(path(d, os.path.join(r.cwd, "STANDIN.CTL")))
+    assert r.within is None or took < r.within, took
     top = absolute(d)
     assert out == crlf(BANNER + r.out.replace("{d}", top + per("/", "\\")).replace("{dir}", top)), (code, err)
     assert code == r.code

@@ -133,6 +133,9 @@ FLAT += [
         env={"ZORBEX_CACHE": "C" * 271}, left=["A.C"]),
     Row("name too long once absolute", "a.c\n", {"A.C": OLD}, f"Error: invalid ZORBEX_CACHE value: {'C' * 258}\n",
         255, env={"ZORBEX_CACHE": "C" * 258}, left=["A.C"]),
+    # Its output kept, a tool has ended when its interpreter has, whatever it left running.
+    Row("process left behind", "a.c\n", {"A.C": OLD}, "a\n" + done("A.EXE"), env=ON,
+        ctl=["A.C linger 30", "A.C print a"], within=10),
 ]
 
 
@@ -263,6 +266,20 @@ def test_damaged_counts(tmp_path):
     clean(d)
     code, out, err = run(d, env={**ON, "ZORBEX_VERBOSE": "1"})
     assert code == 0 and "Object cache counts not written: can't write in " in out
+
+
+# Output and error in one file ("> log 2>&1"): from the cache, cold and
+# warm, what a run without it writes there. So kept, a result is a miss
+# where they are two files.
+def test_one_file(tmp_path):
+    d = str(tmp_path)
+    make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT), "STANDIN.CTL": b"MAIN.C run echo e>&2\nMAIN.C print a\nMAIN.C warn w\n"})
+    alone = run(d, env={"ZORBEX_JOBS": "1"}, joined=True)
+    for joined, tools in ((True, BOTH), (True, [LINK]), (False, [MAIN, LINK])):
+        clean(d)
+        assert run(d, env=ON, joined=joined) == (alone if joined else (
+            0, crlf(BANNER + "a\n" + done("MAIN.EXE")), crlf("e\nWarning! w\n")))
+        assert sorted(log(d)) == sorted(map(cmd, tools))
 
 
 # A cache that cannot be written: the build goes on as without it, and

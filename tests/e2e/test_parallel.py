@@ -20,6 +20,12 @@ ROWS += [
         ctl=["A.C sleep 400", "A.C print a", "B.C print b", "C.C sleep 200", "C.C print c"]),
     Row("megabytes", "a.c\nb.c\n", ABCD, "a\n" + "F" * 3000000 + done("A.EXE"), err="F" * 3000000,
         ctl=["A.C sleep 300", "A.C print a", "B.C flood 3000000"]),
+    # In one file ("> log 2>&1"), output and error in the order the tool wrote them.
+    Row("output and error in one file", "a.c\nb.c\n", ABCD, "e\na\nWarning! w\n" + done("A.EXE"), env=FOUR,
+        joined=True, ctl=["A.C run echo e>&2", "A.C print a", "A.C warn w"]),
+    # A tool has ended when its interpreter has, whatever it left running.
+    Row("process left behind", "a.c\nb.c\n", ABCD, "a\n" + done("A.EXE"), ctl=["A.C linger 30", "A.C print a"],
+        within=10),
     # Both make UTIL.OBJ: the second waits for the first, and is up to date.
     Row("one object, two modules", "src/util.c\nlib/util.c\n", {"SRC/UTIL.C": OLD, "LIB/UTIL.C": OLD},
         done("UTIL.EXE"), ctl=["UTIL.C sleep 300"], log=[f"WCC386 {NT} SRC/UTIL.C", LINK],

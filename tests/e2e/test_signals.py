@@ -13,8 +13,8 @@ INTERRUPTED = "\nInterrupted.\n"
 SHELL, JOBS = '"$0"; echo "after $?"', 'set -m; "$0"; echo "after $?"; fg; echo "after $?"'
 
 
-def start(d, **popen):
-    return subprocess.Popen(command(), cwd=d, env=environment(), stdin=subprocess.DEVNULL,
+def start(d, env=None, **popen):
+    return subprocess.Popen(command(), cwd=d, env=environment(env), stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen)
 
 
@@ -78,6 +78,24 @@ def test_interrupted_jobs(tmp_path, before):
     p.send_signal(signal.SIGTERM)
     assert finish(p) == (255, BANNER + INTERRUPTED, "")
     assert time.time() - begun < 10 and listing(d) == sorted(["A.C", "B.C", "C.C", "D.C"] + done)
+
+
+# A process a tool left running, holding its output, holds up neither the
+# run nor an interrupt.
+@pytest.mark.parametrize("env", [{}, {"ZORBEX_CACHE": "CACHE"}], ids=["alone", "cache"])
+def test_interrupted_left_behind(tmp_path, env):
+    d = str(tmp_path)
+    make(d, {"A.C": OLD, "B.C": OLD, "ZORBEX.ZBX": b"a.c\nb.c\n", "STANDIN.CTL": b"A.C linger 30\nB.C hang\n"})
+    begun = time.time()
+    p = start(d, env)
+    try:
+        await_(lambda: os.path.exists(path(d, "A.OBJ")) and os.path.exists(path(d, "B.OBJ")))
+        p.send_signal(signal.SIGINT)
+        p.wait(60)
+        took = time.time() - begun
+    finally:
+        os.remove(path(d, "STANDIN.CTL"))  # which ends what the stand-in left
+    assert finish(p) == (255, BANNER + INTERRUPTED, "") and took < 10
 
 
 # No tool runs: the program waits to open a FIFO that nobody writes, or
