@@ -49,8 +49,9 @@ bool IsTempName(const char* name) {
 }
 
 void EntryName(const ObjectCache* c, const CacheHash& key, char* out, size_t cap) {
-    snprintf(out, cap, "%s%c%02x%c%016llx%016llx", c->dir, kSeparatorChar, static_cast<unsigned>(key.high64 >> 56),
-             kSeparatorChar, static_cast<unsigned long long>(key.high64), static_cast<unsigned long long>(key.low64));
+    char entry[kEntryPathSize];
+    EntryPath(key, kSeparatorChar, entry);
+    snprintf(out, cap, "%s%c%s", c->dir, kSeparatorChar, entry);
 }
 
 void SubdirectoryName(const ObjectCache* c, unsigned i, char* out, size_t cap) {

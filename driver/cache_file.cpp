@@ -7,6 +7,7 @@
 // in that order.
 #include "cache_file.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -121,4 +122,9 @@ bool ReadCacheFile(const char* bytes, size_t size, const CacheHash& key, std::ve
         if (!TakeResult(bytes, &at, end, &r)) return false;
     }
     return at == end;
+}
+
+void EntryPath(const CacheHash& key, char separator, char* out) {
+    snprintf(out, kEntryPathSize, "%02x%c%016llx%016llx", static_cast<unsigned>(key.high64 >> 56), separator,
+             static_cast<unsigned long long>(key.high64), static_cast<unsigned long long>(key.low64));
 }

@@ -52,3 +52,9 @@ std::string CacheFileBytes(const CacheHash& key, const std::vector<CachedResult>
 // Reads a file of size bytes back into *results, whose views point into
 // bytes. False when it is not a whole cache file for key.
 bool ReadCacheFile(const char* bytes, size_t size, const CacheHash& key, std::vector<CachedResult>* results);
+
+// Where the entry of a key is kept, below the cache's directory or URL:
+// two hexadecimal digits of the key, a separator, and all 32 (35 bytes and
+// a terminator).
+constexpr size_t kEntryPathSize = 36;
+void EntryPath(const CacheHash& key, char separator, char* out);

@@ -6,7 +6,9 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "base_directory.h"
 #include "file_search.h"
+#include "path.h"
 #include "tool_command.h"
 
 namespace {
@@ -34,11 +36,16 @@ void HashProgram(Run* run, XXH3_state_t* state, const char* word) {
 
 }  // namespace
 
-CacheHash KeyOf(Run* run, const char* tool, const char* source) {
+CacheHash KeyOf(Run* run, const char* tool, const char* source, bool based) {
     XXH3_state_t state;
     XXH3_128bits_reset(&state);
-    const char* texts[] = {run->command, run->cache.current_dir, source};
-    for (const char* text : texts) HashText(&state, text);
+    const char* base = based ? run->cache.base : "";
+    HashText(&state, run->command);
+    for (std::string_view name : {std::string_view(run->cache.current_dir), std::string_view(source)}) {
+        std::string_view named = based ? RelativeTo(name, base) : name;
+        XXH3_128bits_update(&state, named.data(), named.size());
+        XXH3_128bits_update(&state, based ? "\1" : "", 1);  // never the same as a name in full
+    }
     char word[kCachedWordSize];
     CopyToolName(word, sizeof word, tool);
     HashProgram(run, &state, word);
@@ -92,3 +99,40 @@ CacheCount Uncacheable(const char* command, const char* defaults) {
     return kCacheCounts;
 }
 
+
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// Whether text holds the directory's name, by the rule names are compared.
+bool Names(const char* text, std::string_view dir) {
+    if (!text) return false;
+    bool windows = WindowsNames();
+    for (const char* p = text; *p; p++) {
+        size_t i = 0;
+        while (i < dir.size() && p[i] &&
+               (windows ? (IsSeparator(p[i]) && IsSeparator(dir[i])) || Upper(p[i]) == Upper(dir[i]) : p[i] == dir[i])) {
+            i++;
+        }
+        if (i == dir.size()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool KnownFromBase(const Run* run, const char* defaults) {
+    const ObjectCache* c = &run->cache;
+    if (!c->base[0] || BelowDirectory(c->current_dir, c->base, WindowsNames()) == std::string_view::npos ||
+        KeepsDirectory(run->command, defaults)) {
+        return false;
+    }
+    std::string_view stem = DirectoryStem(c->base, WindowsNames());
+    char target_include[32];
+    snprintf(target_include, sizeof target_include, "%s_INCLUDE", kTargets[run->settings.target].name);
+    const char* texts[] = {run->command, defaults, getenv(target_include), getenv("INC386"), getenv("INCLUDE")};
+    for (const char* text : texts) {
+        if (!stem.empty() && Names(text, stem)) return false;
+    }
+    return true;
+}

@@ -1,4 +1,5 @@
-// The object cache (ZORBEX_CACHE). A compile is known by a key: its command,
+// The object cache (ZORBEX_CACHE, ZORBEX_CACHE_REMOTE). A compile is known
+// by a key (cache_key.h): its command,
 // the current directory and its source's name, the tool program the
 // interpreter will run and the variables the tools read. Under the key are
 // the results of its latest compiles, each naming every file the object's
@@ -8,7 +9,9 @@
 // absent, its object is put in place of running the tool, the records
 // carrying the files' stamps of now, as the tool would have written them.
 // A compile whose result the cache cannot know to be the same is run, and
-// counted by why.
+// counted by why. The entries are kept in a directory (cache_directory.h),
+// on a server (cache_server.h) or both: a miss in the directory asks the
+// server, whose entry is then kept in the directory too.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +20,11 @@
 #include "cache_directory.h"
 #include "cache_file.h"
 #include "cache_key.h"
+#include "cache_server.h"
 #include "console.h"
+#include "base_directory.h"
 #include "file.h"
+#include "http.h"
 #include "include_search.h"
 #include "path.h"
 #include "tool_command.h"
@@ -26,11 +32,49 @@
 
 namespace {
 
-// Said once, with ZORBEX_VERBOSE, and the cache is left alone for the rest
-// of the run, which goes on as without it.
+// Said once, with ZORBEX_VERBOSE, and the directory is left alone for the
+// rest of the run, which goes on as without it.
 void GiveUp(Run* run, const char* what, const char* name) {
     if (run->verbose) Print("Object cache not used from here on: can't %s %s\n", what, name);
-    run->cache.on = false;
+    run->cache.local = false;
+}
+
+// What stands for the base directory in a result kept from its names
+// below it: a byte no name of a directory starts with.
+constexpr std::string_view kBaseMark = "\x01";
+
+// A name below from, with to in from's place; the name itself when not
+// below. A name as this system opens it may lack the drive that from has.
+std::string_view Rebased(std::string_view name, std::string_view from, std::string_view to, std::string* out) {
+    bool windows = WindowsNames();
+    std::string whole(from);
+    size_t below = BelowDirectory(name, from, windows);
+    if (below == std::string_view::npos) below = BelowDirectory(name, WithoutDrive(whole.c_str()), windows);
+    if (below == std::string_view::npos) return name;
+    *out = std::string(DirectoryStem(to, windows)).append(name.substr(below));
+    return *out;
+}
+
+// A result with its names below from put below to: the object's records,
+// the inputs and the absent names. False when a name would not fit a record.
+struct MovedResult {
+    CachedResult result;
+    std::string object;
+    std::vector<std::string> names;  // the inputs' names, then the absent ones
+};
+
+bool MoveResult(const CachedResult& r, std::string_view from, std::string_view to, MovedResult* out) {
+    out->result = r;
+    if (!RebaseRecords(r.object, from, to, &out->object)) return false;
+    out->result.object = out->object;
+    out->names.assign(r.inputs.size() + r.absent.size(), std::string());
+    size_t n = 0;
+    for (CachedInput& input : out->result.inputs) {
+        input.name = Rebased(input.name, from, to, &out->names[n++]);
+        if (input.name.size() > 255) return false;
+    }
+    for (std::string_view& name : out->result.absent) name = Rebased(name, from, to, &out->names[n++]);
+    return true;
 }
 
 // The name a record gives, as this system opens it.
@@ -154,22 +198,79 @@ bool PutInPlace(Run* run, const CacheJob& job, const char* object, const CachedR
     return true;
 }
 
-// The cache's directory made absolute and the current directory known, at
-// the first compile, so a run with nothing to build makes no call for it.
+// The names made absolute and the current directory known, at the first
+// compile, so a run with nothing to build makes no call for them.
 bool Ready(Run* run) {
     ObjectCache* c = &run->cache;
     if (c->ready) return true;
     char full[kNameSize];
-    if (FullPath(full, sizeof full, c->dir) != 0) {
+    if (c->local && FullPath(full, sizeof full, c->dir) != 0) {
         return Fail(run, kReaderPlace, "Error: invalid ZORBEX_CACHE value: %s\n", c->dir);
     }
+    if (c->local) CopyCut(c->dir, sizeof c->dir, full);
+    if (c->base[0] && FullPath(full, sizeof full, c->base) != 0) {
+        return Fail(run, kReaderPlace, "Error: invalid ZORBEX_CACHE_BASEDIR value: %s\n", c->base);
+    }
+    if (c->base[0]) CopyCut(c->base, sizeof c->base, full);
     if (FullPath(c->current_dir, sizeof c->current_dir, "") != 0) {
-        GiveUp(run, "use", c->dir);
+        if (run->verbose) Print("Object cache not used from here on: can't use the current directory\n");
+        c->on = false;
         return false;
     }
-    CopyCut(c->dir, sizeof c->dir, full);
     c->ready = true;
     return true;
+}
+
+bool Invalid(const char* name, const char* value) {
+    Print("Error: invalid %s value: %s\n", name, value);
+    return false;
+}
+
+// ZORBEX_CACHE_REMOTE: an HTTP or HTTPS URL, "|read-only" after it for a
+// server never written to.
+bool StartServer(ObjectCache* c) {
+    const char* value = getenv("ZORBEX_CACHE_REMOTE");
+    if (!value || !*value) return true;
+    if (!kHttpAvailable) {
+        Print("Error: ZORBEX_CACHE_REMOTE is not available: zorbex was built without libcurl4-openssl-dev\n");
+        return false;
+    }
+    constexpr std::string_view kReadOnly = "|read-only";
+    std::string_view url(value);
+    c->read_only = url.ends_with(kReadOnly);
+    if (c->read_only) url.remove_suffix(kReadOnly.size());
+    c->remote = url;
+    HttpUrl parts;
+    if (!ParseHttpUrl(c->remote.c_str(), &parts)) return Invalid("ZORBEX_CACHE_REMOTE", value);
+    c->shown = parts.shown;
+    return true;
+}
+
+// Whether the result in r stands for this compile now: its records name the
+// source, its absent names are still absent, its files hash alike, and the
+// output can be passed on as the tool wrote it. Its object, restamped (and
+// moved to this tree's base), in *object.
+bool Stands(const CachedResult& r, const CacheJob& job, const char* base, std::vector<HashedFile>* hashed,
+            MovedResult* moved, std::string* object) {
+    const CachedResult* here = &r;
+    if (job.based) {
+        if (!MoveResult(r, kBaseMark, base, moved)) return false;
+        here = &moved->result;
+    }
+    std::vector<FileStamp> stamps;
+    return NamesSource(*here, job.source) && StillAbsent(*here) && InputsUnchanged(*here, hashed, &stamps) &&
+           RestampRecords(&(*object = here->object), *here, stamps) && CanWriteRuns(here->output);
+}
+
+// The first result of an entry that stands; null for none.
+const CachedResult* Standing(const std::string& bytes, const CacheHash& key, const CacheJob& job, const char* base,
+                             std::vector<CachedResult>* results, std::vector<HashedFile>* hashed,
+                             MovedResult* moved, std::string* object) {
+    if (!ReadCacheFile(bytes.data(), bytes.size(), key, results)) return nullptr;
+    for (const CachedResult& r : *results) {
+        if (Stands(r, job, base, hashed, moved, object)) return job.based ? &moved->result : &r;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -178,27 +279,29 @@ bool StartCache(Run* run) {
     ObjectCache* c = &run->cache;
     *c = ObjectCache{};
     const char* dir = getenv("ZORBEX_CACHE");
-    if (!dir || !*dir) return true;
-    const char* size = getenv("ZORBEX_CACHE_SIZE");
-    uint64_t mib = size && *size ? 0 : 2048;
-    bool digits = true;
-    for (const char* p = size && *size ? size : ""; *p && digits; p++) {
-        digits = *p >= '0' && *p <= '9';
-        mib = std::min<uint64_t>(mib * 10 + static_cast<uint64_t>(*p - '0'), uint64_t{1} << 40);
+    if (!StartServer(c)) return false;
+    if (dir && *dir) {
+        const char* size = getenv("ZORBEX_CACHE_SIZE");
+        uint64_t mib = size && *size ? 0 : 2048;
+        bool digits = true;
+        for (const char* p = size && *size ? size : ""; *p && digits; p++) {
+            digits = *p >= '0' && *p <= '9';
+            mib = std::min<uint64_t>(mib * 10 + static_cast<uint64_t>(*p - '0'), uint64_t{1} << 40);
+        }
+        if (!digits || mib == 0) return Invalid("ZORBEX_CACHE_SIZE", size);
+        // Made absolute when first used: a name that is too long as it is
+        // stands for no directory the cache may take instead.
+        if (strlen(dir) >= sizeof c->dir) return Invalid("ZORBEX_CACHE", dir);
+        c->limit = mib << 20;
+        CopyCut(c->dir, sizeof c->dir, dir);
+        c->local = true;
     }
-    if (!digits || mib == 0) {
-        Print("Error: invalid ZORBEX_CACHE_SIZE value: %s\n", size);
-        return false;
+    c->on = c->local || !c->remote.empty();
+    const char* base = getenv("ZORBEX_CACHE_BASEDIR");
+    if (c->on && base && *base) {
+        if (strlen(base) >= sizeof c->base) return Invalid("ZORBEX_CACHE_BASEDIR", base);
+        CopyCut(c->base, sizeof c->base, base);
     }
-    // Made absolute when first used: a name that is too long as it is
-    // stands for no directory the cache may take instead.
-    if (strlen(dir) >= sizeof c->dir) {
-        Print("Error: invalid ZORBEX_CACHE value: %s\n", dir);
-        return false;
-    }
-    c->limit = mib << 20;
-    CopyCut(c->dir, sizeof c->dir, dir);
-    c->on = true;
     return true;
 }
 
@@ -206,7 +309,7 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
                    const char* disk, bool forced, std::string* runs) {
     ObjectCache* c = &run->cache;
     job->valid = false;
-    if (!Ready(run)) return false;
+    if (!(c->local || ServerInUse(c)) || !Ready(run)) return false;
     const char* defaults = getenv(tool);
     // The assembler's search for included files is not known.
     bool assembler = tool == kTargets[run->settings.target].assembler;
@@ -225,23 +328,20 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
     job->valid = true;
     job->tool = tool;
     job->target = run->settings.target;
+    job->based = KnownFromBase(run, defaults);
     CopyCut(job->source, sizeof job->source, source);
-    CacheHash key = KeyOf(run, tool, source);
+    CacheHash key = KeyOf(run, tool, source, job->based);
     job->key[0] = key.low64;
     job->key[1] = key.high64;
     std::string bytes, restored;
     std::vector<CachedResult> results;
     std::vector<HashedFile> hashed;
-    std::vector<FileStamp> stamps;
+    MovedResult moved;
     const CachedResult* hit = nullptr;
-    if (ReadCacheEntry(c, key, &bytes) && ReadCacheFile(bytes.data(), bytes.size(), key, &results)) {
-        for (const CachedResult& r : results) {
-            if (NamesSource(r, source) && StillAbsent(r) && InputsUnchanged(r, &hashed, &stamps) &&
-                RestampRecords(&(restored = r.object), r, stamps) && CanWriteRuns(r.output)) {
-                hit = &r;
-                break;
-            }
-        }
+    bool kept = c->local && ReadCacheEntry(c, key, &bytes) &&
+                (hit = Standing(bytes, key, *job, c->base, &results, &hashed, &moved, &restored));
+    if (!hit && FetchCacheEntry(run, key, &bytes)) {
+        hit = Standing(bytes, key, *job, c->base, &results, &hashed, &moved, &restored);
     }
     if (!hit) {
         c->count[kMisses]++;
@@ -254,7 +354,9 @@ bool TakeFromCache(Run* run, CacheJob* job, const char* tool, const char* source
         job->valid = false;
         return false;
     }
-    TouchCacheEntry(c, key);  // so the least recently used go first
+    // So the least recently used go first; the server's entry is kept here too.
+    if (kept) TouchCacheEntry(c, key);
+    if (!kept && c->local && WriteCacheEntry(c, key, bytes) == 1) c->failed = true;
     c->count[kHits]++;
     run->settings.rebuilt = true;
     runs->assign(hit->output);
@@ -330,7 +432,7 @@ void StoreInCache(Run* run, const Tool& t) {
     ObjectCache* c = &run->cache;
     std::string_view runs;
     std::string object, diagnostics, old;
-    if (!c->on || !CapturedOutput(t.child, &runs) || !ReadWholeFile(t.output, &object)) return;
+    if (!(c->local || ServerInUse(c)) || !CapturedOutput(t.child, &runs) || !ReadWholeFile(t.output, &object)) return;
     std::vector<std::string> absent;
     CachedResult result;
     if (!ResultOf(run, t, object, &result, &absent)) return;
@@ -339,15 +441,22 @@ void StoreInCache(Run* run, const Tool& t) {
     result.diagnostics = ReadWholeFile(t.job.diagnostics, &diagnostics);
     result.diagnostics_text = diagnostics;
     for (const std::string& name : absent) result.absent.push_back(name);
+    // Kept from the base: the base's own name is no part of it.
+    MovedResult moved;
+    if (t.job.based && !MoveResult(result, c->base, kBaseMark, &moved)) return;
+    const CachedResult& kept = t.job.based ? moved.result : result;
     // The results kept before, less any of the same inputs, after this one.
     CacheHash key = {t.job.key[0], t.job.key[1]};
-    std::vector<CachedResult> results = {result}, before;
-    if (ReadCacheEntry(c, key, &old) && ReadCacheFile(old.data(), old.size(), key, &before)) {
+    std::vector<CachedResult> results = {kept}, before;
+    if (c->local && ReadCacheEntry(c, key, &old) && ReadCacheFile(old.data(), old.size(), key, &before)) {
         for (const CachedResult& r : before) {
-            if (results.size() < kResultsPerEntry && !SameInputs(r, result)) results.push_back(r);
+            if (results.size() < kResultsPerEntry && !SameInputs(r, kept)) results.push_back(r);
         }
     }
-    int failed = WriteCacheEntry(c, key, CacheFileBytes(key, results));
+    std::string bytes = CacheFileBytes(key, results);
+    SendCacheEntry(run, key, bytes);
+    if (!c->local) return;
+    int failed = WriteCacheEntry(c, key, bytes);
     if (failed == 1) {
         c->failed = true;
         return GiveUp(run, "write in", c->dir);
@@ -357,9 +466,10 @@ void StoreInCache(Run* run, const Tool& t) {
 
 void FinishCache(Run* run) {
     ObjectCache* c = &run->cache;
+    FinishCacheServer(run);
     bool used = false;
     for (unsigned long long n : c->count) used = used || n > 0;
-    if (!c->ready || !used) return;
+    if (!c->ready || !used || c->dir[0] == '\0') return;
     // A full disk stops a store, and is what the trim is for.
     if (c->count[kStored] > 0 || c->failed) TrimCache(c);
     if (!WriteCacheCounts(c) && run->verbose) Print("Object cache counts not written: can't write in %s\n", c->dir);

@@ -72,6 +72,7 @@ struct CacheJob {
     uint64_t key[2];
     const char* tool;             // as the target table names it
     int target;
+    bool based;                   // its names kept from the base directory
     int64_t started;              // when the tool started, by the file clock
     char source[kNameSize];       // absolute: the records must name it
     char diagnostics[kNameSize];  // the file the tool writes its diagnostics to
@@ -126,13 +127,23 @@ enum CacheCount {
     kCacheCounts
 };
 
+struct HttpServer;
+
 struct ObjectCache {
-    bool on;
-    bool ready;  // its directory made absolute, and the current directory known
+    bool on;     // asked for: a directory, a server or both
+    bool local;  // a directory (ZORBEX_CACHE), while it can be used
+    bool ready;  // the names made absolute, and the current directory known
     bool failed;  // a write failed: the trim runs all the same
     char dir[kNameSize];
     uint64_t limit;  // bytes
     char current_dir[kNameSize];
+    char base[kNameSize];  // ZORBEX_CACHE_BASEDIR, absolute once ready; "" for none
+    // ZORBEX_CACHE_REMOTE: the URL, and as messages show it (no password).
+    std::string remote;
+    std::string shown;
+    bool read_only;
+    bool server_left;  // not asked again this run
+    HttpServer* server;  // opened at the first compile
     int programs;
     // One for each tool name of the target table at most.
     CachedProgram program[kTargetCount * 4];

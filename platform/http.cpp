@@ -101,7 +101,12 @@ bool ParseHttpUrl(const char* url, HttpUrl* parts) {
         if (close == authority.npos || close < 2) return false;
         host = authority.substr(0, close + 1);
     }
-    if (host.empty()) return false;
+    // A name's letters, digits, dots and hyphens, or an address.
+    if (host.empty() || (host[0] != '[' && host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                                  "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") !=
+                                               host.npos)) {
+        return false;
+    }
     if (host[0] == '[' ? host.find_first_of("[]", 1) != host.size() - 1 : host.find_first_of("[]") != host.npos)
         return false;
     parts->host = host;
