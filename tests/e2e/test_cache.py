@@ -7,6 +7,7 @@ import os, re, shutil, subprocess, threading, time
 import pytest
 import runner
 from runner import *
+from server import nginx
 
 FILES = {"MAIN.C": b'#include "GREET.H"\n', "GREET.H": b"\n", "UTIL.C": b"\n"}
 PROJECT = "main.c\nutil.c\n"
@@ -317,11 +318,13 @@ def test_damaged(tmp_path, how):
         assert run(d, env=ON)[0] == 0 and log(d) == [cmd(t) for t in tools] or PARALLEL
 
 
-# Two builds at once in two trees, on one cache: each gets its objects,
-# and the next builds take them all.
-def test_two_at_once(tmp_path):
+# Two builds at once in two trees, on one cache directory or one server
+# alone: each gets its objects, and the next builds take them all.
+@pytest.mark.parametrize("share", ["directory", "server"])
+def test_two_at_once(tmp_path, request, share):
     trees = [os.path.join(str(tmp_path), t) for t in ("FIRST", "SECOND")]
-    env = {"ZORBEX_CACHE": os.path.join(str(tmp_path), "CACHE")}
+    env = {"ZORBEX_CACHE": os.path.join(str(tmp_path), "CACHE")} if share == "directory" else \
+        {"ZORBEX_CACHE_REMOTE": request.getfixturevalue("nginx").url}
     for t in trees:
         make(t, {**{f"M{i}.C": b"int x%d;\n" % i for i in range(20)},
                  "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(20)))})

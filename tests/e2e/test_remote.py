@@ -2,7 +2,7 @@
 # directory or alone, the real nginx with WebDAV, or a canned server that is
 # slow, failing or cut short; ZORBEX_CACHE_BASEDIR: results found again from
 # another checkout's path.
-import os, shutil, threading, time
+import os, shutil, time
 import pytest
 from runner import *
 from server import nginx, canned, SLOW, FAILING, CUT
@@ -72,27 +72,6 @@ def test_redirect(tmp_path, nginx):
     make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
     code, out, err = run(d, env={**ON, "ZORBEX_CACHE_REMOTE": nginx.url + "/moved", "ZORBEX_VERBOSE": "1"})
     assert code == 0 and "status 301" in out and stored(nginx.store) == []
-
-
-# Two builds at once in two trees, sharing the server alone; then each
-# takes the other's results.
-def test_two_at_once(tmp_path, nginx):
-    trees = [os.path.join(str(tmp_path), t) for t in ("FIRST", "SECOND")]
-    env = {"ZORBEX_CACHE_REMOTE": nginx.url, "ZORBEX_CACHE_BASEDIR": ".."}
-    for t in trees:
-        make(t, {**{f"M{i}.C": b"int x%d;\n" % i for i in range(8)}, "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(8)))})
-    for compiled in (8, 0):
-        results = [None, None]
-        threads = [threading.Thread(target=lambda i: results.__setitem__(i, run(trees[i], env=env)), args=(i,))
-                   for i in range(2)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        assert [r[:2] for r in results] == [(0, crlf(BANNER + done("M0.EXE")))] * 2
-        for t in trees:
-            assert len(log(t)) <= compiled + 1 and (compiled or len(log(t)) == 1)
-            clean(t)
 
 
 # Another checkout at another path, under ZORBEX_CACHE_BASEDIR: its compiles
