@@ -15,7 +15,7 @@ namespace {
 constexpr char kMagic[] = "ZORBEXC2";
 constexpr size_t kMagicSize = sizeof kMagic - 1;
 constexpr size_t kHeaderSize = kMagicSize + 16 + 4;
-constexpr size_t kResultHeaderSize = 5 * 4;
+constexpr size_t kResultHeaderSize = size_t{5} * 4;
 constexpr size_t kTrailerSize = 16;
 
 void PutWord(std::string* out, uint64_t value, int bytes) {

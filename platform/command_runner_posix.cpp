@@ -49,12 +49,12 @@ struct Captured {
 // A command started and not yet finished; it runs while its group is in
 // tool_groups.
 struct Child {
+    Runs runs;
+    int lost;  // why some of what it wrote is lost, or 0
+    Captured streams[2];  // output, or both; error
     bool used;
     bool foreground;  // has the terminal
     bool captured;
-    Captured streams[2];  // output, or both; error
-    Runs runs;
-    int lost;  // why some of what it wrote is lost, or 0
 };
 
 Child children[kMaxCommands];
@@ -277,7 +277,7 @@ int StartCommand(const char* command, bool captured, char* problem, size_t cap) 
     if (i == kMaxCommands) return -1;
     WatchChildren();
     Child* c = &children[i];
-    *c = {true, false, captured, {{-1, 0}, {-1, 1}}, {}, 0};
+    *c = {{}, 0, {{-1, 0}, {-1, 1}}, true, false, captured};
     // Where the driver's output and error are one file, so are the tool's:
     // one pipe keeps the order in which it wrote to both.
     bool joined = captured && OneOutputFile();

@@ -16,6 +16,7 @@
 const bool kHttpAvailable = true;
 #include "text.h"
 
+// cppcheck-suppress ctuOneDefinitionRuleViolation
 struct HttpServer {
     HttpUrl url;
     std::string base;  // scheme://host:port/path, as libcurl takes it

@@ -16,6 +16,7 @@
 const bool kHttpAvailable = true;
 #include "text.h"
 
+// cppcheck-suppress ctuOneDefinitionRuleViolation
 struct HttpServer {
     HttpUrl url;
     int connect_ms, answer_ms;
