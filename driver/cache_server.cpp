@@ -3,6 +3,7 @@
 #include "cache_directory.h"
 #include "console.h"
 #include "http.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ void FinishCacheServer(Run* run) {
     ObjectCache* c = &run->cache;
     if (!c->server) return;
     char problem[kMessageSize / 2];
-    int lost = HttpFinish(c->server, kFinishMs, problem, sizeof problem);
+    // An interrupted run ends at once: what is not sent is not lost, only not shared.
+    int lost = HttpFinish(c->server, Interrupted() ? 0 : kFinishMs, problem, sizeof problem);
     if (lost > 0 && run->verbose) Print("Object cache server: %d results not stored: %s\n", lost, problem);
     CloseHttpServer(c->server);
     c->server = nullptr;

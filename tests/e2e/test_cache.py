@@ -371,15 +371,15 @@ def test_tool_changed(tmp_path):
         assert sorted(log(d)) == sorted(map(cmd, tools))
 
 
-# With nothing to build, the cache is not even looked at.
+# With nothing to build, the cache is not even looked at, nor its server.
 @pytest.mark.skipif(WINDOWS or not shutil.which("strace"), reason="strace of the POSIX build")
 def test_no_op_calls(tmp_path):
     d = str(tmp_path)
     make(d, {**FILES, "ZORBEX.ZBX": b(PROJECT)})
     assert run(d, env=ON)[0] == 0
     calls = []
-    for env in ({}, ON):
+    for env in ({}, ON, {**ON, "ZORBEX_CACHE_REMOTE": "http://127.0.0.1:9", "ZORBEX_CACHE_BASEDIR": ".."}):
         subprocess.run(["strace", "-o", "TRACE", *command()], cwd=d, env=environment({**env, "ASAN_OPTIONS": "detect_leaks=0"}),
                        stdout=subprocess.DEVNULL)
         calls.append(re.findall(r"^(\w+)\(", read(d, "TRACE"), re.M))
-    assert calls[0] == calls[1]
+    assert calls[0] == calls[1] == calls[2]
