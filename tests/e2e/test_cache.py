@@ -326,9 +326,9 @@ def test_two_at_once(tmp_path, request, share):
     env = {"ZORBEX_CACHE": os.path.join(str(tmp_path), "CACHE")} if share == "directory" else \
         {"ZORBEX_CACHE_REMOTE": request.getfixturevalue("nginx").url}
     for t in trees:
-        make(t, {**{f"M{i}.C": b"int x%d;\n" % i for i in range(20)},
-                 "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(20)))})
-    for tools in (20, 0):
+        make(t, {**{f"M{i}.C": b"int x%d;\n" % i for i in range(8)},
+                 "ZORBEX.ZBX": b("".join(f"m{i}.c\n" for i in range(8)))})
+    for tools in (8, 0):
         results = [None, None]
         threads = [threading.Thread(target=lambda i: results.__setitem__(i, run(trees[i], env=env)), args=(i,))
                    for i in range(2)]
