@@ -356,6 +356,9 @@ void ShadowTable() {
          {"/w/src/main.c", "/w/inc/sys/x.h"}, "/w/sys/x.h /w/src/sys/x.h"},
         {{"wcc386 -i=/i src/main.c", "/w", nullptr, nullptr, nullptr, nullptr},
          {"/w/src/main.c", "/w/src/../lib/x.h"}, "/w/../lib/x.h"},
+        // A name of one character.
+        {{"wcc386 -i=inc src/main.c", "/w", nullptr, nullptr, nullptr, nullptr}, {"/w/src/main.c", "/w/inc/y"},
+         "/w/y /w/src/y"},
         // A directory whose name ends in a two-byte character whose second byte is "\".
         {{"wcc386 -i=\x95\\ -i=inc main.c", "/w", nullptr, nullptr, nullptr, nullptr, true},
          {"/w/main.c", "/w/inc/x.h"}, "/w/x.h /w/\x95\\/x.h"},
